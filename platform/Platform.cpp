@@ -1,0 +1,62 @@
+#include "platform/Platform.h"
+
+#include <shlobj.h>
+
+namespace {
+
+bool RealAppDataFolder(std::wstring& folder)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    // The buffer's content is only meaningful when the query succeeds.
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer)) ||
+        buffer[0] == L'\0') {
+        return false;
+    }
+    folder = buffer;
+    return true;
+}
+
+BOOL RealLaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    return ::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                            nullptr, nullptr, &startup, process);
+}
+
+// Written only by tests before the code under test runs; the program never changes them.
+AppDataFolderQuery g_appDataFolderQuery = RealAppDataFolder;
+LocalTimeQuery g_localTimeQuery = ::GetLocalTime;
+ProcessLauncher g_processLauncher = RealLaunchProcess;
+
+} // namespace
+
+bool QueryAppDataFolder(std::wstring& folder)
+{
+    return g_appDataFolderQuery(folder);
+}
+
+void QueryLocalTime(SYSTEMTIME* time)
+{
+    g_localTimeQuery(time);
+}
+
+BOOL LaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process)
+{
+    return g_processLauncher(commandLine, process);
+}
+
+void SetAppDataFolderQuery(AppDataFolderQuery query)
+{
+    g_appDataFolderQuery = query ? query : RealAppDataFolder;
+}
+
+void SetLocalTimeQuery(LocalTimeQuery query)
+{
+    g_localTimeQuery = query ? query : ::GetLocalTime;
+}
+
+void SetProcessLauncher(ProcessLauncher launcher)
+{
+    g_processLauncher = launcher ? launcher : RealLaunchProcess;
+}

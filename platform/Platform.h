@@ -1,0 +1,26 @@
+// The few Windows calls that tests need to control, each behind a replaceable seam: the
+// application-data folder query, the local clock and the start of the encoder process.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Fills `folder` with the user's roaming application-data folder (no trailing separator).
+// Returns false, leaving `folder` untouched, when the folder can't be determined.
+bool QueryAppDataFolder(std::wstring& folder);
+
+// The local wall-clock time, as GetLocalTime gives it.
+void QueryLocalTime(SYSTEMTIME* time);
+
+// Starts a process from a writable command line: no application name, no inherited handles,
+// CREATE_NO_WINDOW, the caller's environment and current folder. Same result as CreateProcessW.
+BOOL LaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process);
+
+// Test seams: each replaces one call above; passing nullptr restores the real call.
+using AppDataFolderQuery = bool (*)(std::wstring& folder);
+using LocalTimeQuery = void (*)(SYSTEMTIME* time);
+using ProcessLauncher = BOOL (*)(wchar_t* commandLine, PROCESS_INFORMATION* process);
+void SetAppDataFolderQuery(AppDataFolderQuery query);
+void SetLocalTimeQuery(LocalTimeQuery query);
+void SetProcessLauncher(ProcessLauncher launcher);
