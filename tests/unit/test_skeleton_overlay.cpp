@@ -1,0 +1,344 @@
+// The skeleton overlay: the projection's float arithmetic, the scaling to the client area, and
+// what DrawSkeleton really hands to GDI (recorded in a metafile, and painted into a bitmap).
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "sensor/SkeletonOverlay.h"
+
+namespace {
+
+constexpr LONG kLimit = 134217727; // 2^27 - 1
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// The bones as the overlay's design lists them, in drawing order.
+constexpr int kBones[18][2] = {{0, 1},   {1, 2},   {2, 3},   {3, 4},   {1, 5},   {5, 6},
+                               {6, 7},   {1, 9},   {9, 10},  {10, 11}, {0, 12},  {12, 13},
+                               {13, 14}, {14, 15}, {0, 16},  {16, 17}, {17, 18}, {18, 19}};
+
+std::string Describe(POINT p)
+{
+    return "(" + std::to_string(p.x) + ", " + std::to_string(p.y) + ")";
+}
+
+#define EXPECT_POINT(expectedX, expectedY, actual) \
+    EXPECT_EQ(Describe(POINT{expectedX, expectedY}), Describe(actual))
+
+// ---- Projection and scaling ----
+
+TEST(SkeletonToScreen, WorkedExamplesForThreeClientSizes)
+{
+    struct Row {
+        float x, y, z;
+        POINT picture, client640, client1280, client644;
+    };
+    const Row rows[] = {
+        {0.0f, 0.0f, 2.0f, {320, 240}, {320, 240}, {640, 480}, {322, 240}},
+        {0.5f, 0.25f, 2.0f, {463, 169}, {463, 169}, {926, 338}, {465, 169}},
+        {1.0f, 0.0f, 2.0f, {606, 240}, {606, 240}, {1212, 480}, {609, 240}},
+        {-1.2f, -0.9f, 1.5f, {-136, 583}, {-136, 583}, {-272, 1166}, {-136, 584}},
+        {1.0f, 1.0f, 0.0f, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
+        {1.0f, 1.0f, 1.1920929e-7f, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "joint " << row.x << ", " << row.y << ", " << row.z);
+        const POINT picture = SkeletonToScreen(row.x, row.y, row.z);
+        EXPECT_POINT(row.picture.x, row.picture.y, picture);
+        EXPECT_POINT(row.client640.x, row.client640.y, ScaleToClient(picture, 640, 480));
+        EXPECT_POINT(row.client1280.x, row.client1280.y, ScaleToClient(picture, 1280, 960));
+        EXPECT_POINT(row.client644.x, row.client644.y, ScaleToClient(picture, 644, 481));
+    }
+}
+
+// Inputs chosen where the float result lands exactly on an integer that double arithmetic, or
+// dividing by z before multiplying by k, would miss by one.
+TEST(SkeletonToScreen, RoundsEveryStepToFloatInTheGivenOrder)
+{
+    // Float: 683.0 and 603.0; in double both fall just below (682, 602).
+    EXPECT_POINT(683, 603, SkeletonToScreen(1.377f, -1.377f, 2.17f));
+    // Float: -546.0; ((x*2)/z)*k gives -545.99 and so -545.
+    EXPECT_POINT(-546, 80, SkeletonToScreen(-1.623f, 0.3f, 1.07f));
+    // -0.7195 and -0.2861 truncate toward zero, not down to -1.
+    EXPECT_POINT(0, 0, SkeletonToScreen(-1.1246f, 0.843f, 2.0f));
+}
+
+TEST(SkeletonToScreen, DepthNotAboveEpsilonGivesTheOrigin)
+{
+    for (const float z : {FLT_EPSILON, 0.0f, -0.0f, -2.0f, -kInf, kNaN, 1e-8f}) {
+        SCOPED_TRACE(testing::Message() << "z " << z);
+        EXPECT_POINT(0, 0, SkeletonToScreen(0.5f, 0.25f, z));
+    }
+    const float justAbove = std::nextafter(FLT_EPSILON, 1.0f);
+    EXPECT_POINT(320, 240, SkeletonToScreen(0.0f, 0.0f, justAbove));
+    // An infinitely distant joint projects onto the centre.
+    EXPECT_POINT(320, 240, SkeletonToScreen(1.0f, -1.0f, kInf));
+}
+
+TEST(SkeletonToScreen, OutOfRangeFloatsAreClampedAndNaNGivesZero)
+{
+    const float justAbove = std::nextafter(FLT_EPSILON, 1.0f);
+    // About 4.8e9 before truncation: clamped, y upward means the picture's top.
+    EXPECT_POINT(kLimit, -kLimit, SkeletonToScreen(1.0f, 1.0f, justAbove));
+    EXPECT_POINT(-kLimit, kLimit, SkeletonToScreen(-1.0f, -1.0f, justAbove));
+
+    // Just inside the limit the float is kept as it is; just outside it is clamped.
+    EXPECT_POINT(134217288, 134217208, SkeletonToScreen(234949.0f, -234949.0f, 1.0f));
+    EXPECT_POINT(kLimit, -134216728, SkeletonToScreen(234950.0f, 234949.0f, 1.0f));
+    EXPECT_POINT(-kLimit, -kLimit, SkeletonToScreen(-234952.0f, 234952.0f, 1.0f));
+
+    EXPECT_POINT(0, 240, SkeletonToScreen(kNaN, 0.0f, 2.0f));
+    EXPECT_POINT(320, 0, SkeletonToScreen(0.0f, kNaN, 2.0f));
+    EXPECT_POINT(kLimit, kLimit, SkeletonToScreen(kInf, -kInf, 2.0f));
+    // x*2 overflows to infinity.
+    EXPECT_POINT(-kLimit, -kLimit, SkeletonToScreen(-FLT_MAX, FLT_MAX, 2.0f));
+    // Infinity over infinity is NaN.
+    EXPECT_POINT(0, 0, SkeletonToScreen(kInf, kInf, kInf));
+}
+
+TEST(ScaleToClient, TruncatesTowardZeroAndNeverOverflows)
+{
+    // -644/640 = -1.006 and -481/480 = -1.002: toward zero, not down to -2.
+    EXPECT_POINT(-1, -1, ScaleToClient(POINT{-1, -1}, 644, 481));
+    EXPECT_POINT(1, 1, ScaleToClient(POINT{1, 1}, 644, 481));
+
+    // A minimised window: everything lands on the origin, however far out.
+    for (const LONG p : {LONG{-136}, LONG{583}, kLimit, -kLimit, LONG_MAX, LONG_MIN}) {
+        EXPECT_POINT(0, 0, ScaleToClient(POINT{p, p}, 0, 0));
+    }
+
+    // Products far beyond 32 bits stay exact in the scaling and are clamped afterwards.
+    EXPECT_POINT(kLimit, -kLimit, ScaleToClient(POINT{kLimit, -kLimit}, 1280, 960));
+    EXPECT_POINT(kLimit, -kLimit, ScaleToClient(POINT{kLimit, -kLimit}, LONG_MAX, LONG_MAX));
+    EXPECT_POINT(kLimit, 4473924, ScaleToClient(POINT{LONG_MIN, LONG_MIN}, LONG_MIN, -1));
+    EXPECT_POINT(kLimit, -kLimit, ScaleToClient(POINT{kLimit, -kLimit}, 640, 480));
+    // 300000 * 1000000 overflows 32 bits; the true quotient is 468,750,000 -> clamped, while
+    // a small enough result is exact.
+    EXPECT_POINT(kLimit, 5000000, ScaleToClient(POINT{300000, 2400}, 1000000, 1000000));
+}
+
+// ---- Drawing ----
+
+// Sets g_hwndOutput to a borderless window whose client area is exactly the size asked for.
+class OverlayWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_window = ::CreateWindowExW(0, L"STATIC", L"overlay test", WS_POPUP, 0, 0, 320, 240,
+                                     nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, m_window);
+        g_hwndOutput = m_window;
+    }
+
+    void TearDown() override
+    {
+        g_hwndOutput = nullptr;
+        if (m_window != nullptr) {
+            ::DestroyWindow(m_window);
+        }
+    }
+
+    void SetClientSize(int width, int height)
+    {
+        ASSERT_TRUE(::SetWindowPos(m_window, nullptr, 0, 0, width, height,
+                                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+        RECT client = {};
+        ::GetClientRect(m_window, &client);
+        ASSERT_EQ(width, client.right);
+        ASSERT_EQ(height, client.bottom);
+    }
+
+    HWND m_window = nullptr;
+};
+
+// A standing figure two metres away; every joint distinct, joint 8 well away from every bone.
+NUI_SKELETON_DATA Figure()
+{
+    const float joints[20][2] = {
+        {0.0f, 0.0f},    {0.0f, 0.25f},   {0.0f, 0.5f},    {0.0f, 0.65f},   {0.0f, 0.8f},
+        {-0.25f, 0.4f},  {-0.5f, 0.4f},   {-0.75f, 0.4f},  {0.75f, 0.75f},  {0.25f, 0.4f},
+        {0.5f, 0.4f},    {0.75f, 0.4f},   {-0.2f, -0.1f},  {-0.3f, -0.35f}, {-0.35f, -0.6f},
+        {-0.5f, -0.7f},  {0.2f, -0.1f},   {0.3f, -0.35f},  {0.35f, -0.6f},  {0.5f, -0.7f},
+    };
+    NUI_SKELETON_DATA skeleton = {};
+    skeleton.eTrackingState = NUI_SKELETON_TRACKED;
+    for (int i = 0; i < 20; ++i) {
+        skeleton.SkeletonPositions[i] = Vector4{joints[i][0], joints[i][1], 2.0f, 1.0f};
+    }
+    return skeleton;
+}
+
+POINT JointInClient(const NUI_SKELETON_DATA& skeleton, int joint, LONG width, LONG height)
+{
+    const Vector4& p = skeleton.SkeletonPositions[joint];
+    return ScaleToClient(SkeletonToScreen(p.x, p.y, p.z), width, height);
+}
+
+// Closes a metafile device context and replays what it recorded as one line per GDI record
+// (header and end left out), so a wrong call, order or argument shows up as a readable diff.
+std::vector<std::string> CloseAndReplay(HDC metafileDc)
+{
+    const HENHMETAFILE metafile = ::CloseEnhMetaFile(metafileDc);
+    std::vector<BYTE> bits(::GetEnhMetaFileBits(metafile, 0, nullptr));
+    ::GetEnhMetaFileBits(metafile, static_cast<UINT>(bits.size()), bits.data());
+    ::DeleteEnhMetaFile(metafile);
+    std::vector<std::string> calls;
+    for (size_t offset = 0; offset + sizeof(EMR) <= bits.size();) {
+        EMR header = {};
+        std::memcpy(&header, bits.data() + offset, sizeof(header));
+        const BYTE* record = bits.data() + offset;
+        if (header.iType == EMR_CREATEPEN) {
+            EMRCREATEPEN pen = {};
+            std::memcpy(&pen, record, sizeof(pen));
+            char text[64];
+            std::snprintf(text, sizeof(text), "pen %lu style %u width %ld colour %06lx",
+                          pen.ihPen, pen.lopn.lopnStyle, pen.lopn.lopnWidth.x,
+                          static_cast<unsigned long>(pen.lopn.lopnColor));
+            calls.emplace_back(text);
+        } else if (header.iType == EMR_SELECTOBJECT || header.iType == EMR_DELETEOBJECT) {
+            EMRSELECTOBJECT object = {};
+            std::memcpy(&object, record, sizeof(object));
+            calls.push_back((header.iType == EMR_SELECTOBJECT ? "select " : "delete ") +
+                            std::to_string(object.ihObject));
+        } else if (header.iType == EMR_MOVETOEX || header.iType == EMR_LINETO) {
+            EMRLINETO line = {};
+            std::memcpy(&line, record, sizeof(line));
+            calls.push_back((header.iType == EMR_MOVETOEX ? "move " : "line ") +
+                            Describe(POINT{line.ptl.x, line.ptl.y}));
+        } else if (header.iType != EMR_HEADER && header.iType != EMR_EOF) {
+            calls.push_back("record " + std::to_string(header.iType));
+        }
+        offset += header.nSize;
+    }
+    return calls;
+}
+
+TEST_F(OverlayWindow, DrawsTheEighteenBonesWithOneGreenPenAndRestoresTheDc)
+{
+    SetClientSize(644, 481);
+    const NUI_SKELETON_DATA skeleton = Figure();
+    const HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, dc);
+    // The caller's own pen (metafile object 1) must be the one selected afterwards.
+    const HPEN callerPen = ::CreatePen(PS_DOT, 1, RGB(255, 0, 0));
+    ::SelectObject(dc, callerPen);
+
+    DrawSkeleton(dc, skeleton);
+
+    EXPECT_EQ(callerPen, ::GetCurrentObject(dc, OBJ_PEN));
+    const std::vector<std::string> calls = CloseAndReplay(dc);
+    ::DeleteObject(callerPen);
+
+    std::vector<std::string> expected = {"pen 1 style 2 width 1 colour 0000ff", "select 1",
+                                         "pen 2 style 0 width 2 colour 00ff00", "select 2"};
+    for (const auto& bone : kBones) {
+        expected.push_back("move " + Describe(JointInClient(skeleton, bone[0], 644, 481)));
+        expected.push_back("line " + Describe(JointInClient(skeleton, bone[1], 644, 481)));
+    }
+    expected.insert(expected.end(), {"select 1", "delete 2"});
+    EXPECT_EQ(expected, calls);
+}
+
+TEST_F(OverlayWindow, EachBoneUsesTheClientAreaReadForIt)
+{
+    NUI_SKELETON_DATA skeleton = Figure();
+    skeleton.SkeletonPositions[19].z = 0.0f;
+    const HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, dc);
+
+    SetClientSize(1280, 960);
+    DrawBone(dc, skeleton, 9, 10);
+    SetClientSize(320, 240);
+    DrawBone(dc, skeleton, 9, 10);
+    // A joint without depth sits at the client origin.
+    DrawBone(dc, skeleton, 18, 19);
+    // Minimised: everything at the origin.
+    SetClientSize(0, 0);
+    DrawBone(dc, skeleton, 9, 10);
+    // Not joints: nothing drawn.
+    DrawBone(dc, skeleton, -1, 3);
+    DrawBone(dc, skeleton, 3, 20);
+
+    const std::vector<std::string> calls = CloseAndReplay(dc);
+
+    // Joint 9 is picture (391, 126), joint 10 (463, 126), joint 18 (420, 411).
+    const std::vector<std::string> expected = {
+        "move (782, 252)", "line (926, 252)", "move (195, 63)", "line (231, 63)",
+        "move (210, 205)", "line (0, 0)",     "move (0, 0)",    "line (0, 0)"};
+    EXPECT_EQ(expected, calls);
+}
+
+// True when a pixel within one pixel of p is pure green: a two-pixel pen covers the point
+// itself or one of its neighbours, whichever way the line runs.
+bool GreenNear(HDC dc, POINT p)
+{
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            if (::GetPixel(dc, p.x + dx, p.y + dy) == RGB(0, 255, 0)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST_F(OverlayWindow, PaintsGreenBonesAndLeaksNoPen)
+{
+    constexpr LONG kWidth = 320;
+    constexpr LONG kHeight = 240;
+    SetClientSize(kWidth, kHeight);
+
+    const HDC dc = ::CreateCompatibleDC(nullptr);
+    ASSERT_NE(nullptr, dc);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* pixels = nullptr;
+    const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    ASSERT_NE(nullptr, bitmap);
+    const HGDIOBJ previousBitmap = ::SelectObject(dc, bitmap);
+    std::memset(pixels, 0, static_cast<size_t>(kWidth) * kHeight * 4);
+
+    const NUI_SKELETON_DATA skeleton = Figure();
+    const HGDIOBJ penBefore = ::GetCurrentObject(dc, OBJ_PEN);
+    const DWORD objectsBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+
+    DrawSkeleton(dc, skeleton);
+
+    EXPECT_EQ(penBefore, ::GetCurrentObject(dc, OBJ_PEN));
+    for (const auto& bone : kBones) {
+        const POINT from = JointInClient(skeleton, bone[0], kWidth, kHeight);
+        const POINT to = JointInClient(skeleton, bone[1], kWidth, kHeight);
+        const POINT middle = {(from.x + to.x) / 2, (from.y + to.y) / 2};
+        SCOPED_TRACE(testing::Message() << "bone " << bone[0] << "-" << bone[1]);
+        EXPECT_TRUE(GreenNear(dc, from));
+        EXPECT_TRUE(GreenNear(dc, to));
+        EXPECT_TRUE(GreenNear(dc, middle));
+    }
+    EXPECT_FALSE(GreenNear(dc, JointInClient(skeleton, 8, kWidth, kHeight)));
+    EXPECT_FALSE(GreenNear(dc, POINT{5, 230}));
+
+    // Many skeletons later not one GDI object more (Wine reports 0 here; Windows counts).
+    for (int i = 0; i < 200; ++i) {
+        DrawSkeleton(dc, skeleton);
+    }
+    EXPECT_EQ(objectsBefore, ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS));
+    EXPECT_EQ(penBefore, ::GetCurrentObject(dc, OBJ_PEN));
+
+    ::SelectObject(dc, previousBitmap);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+}
+
+} // namespace
