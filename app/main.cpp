@@ -1,6 +1,99 @@
+// The process entry: start-up, the message loop and shutdown.
+
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+#include "app/AppState.h"
+#include "app/ControlWindow.h"
+#include "app/Menu.h"
+#include "app/OutputWindow.h"
+#include "sensor/KinectRuntime.h"
+#include "sensor/RenderLoop.h"
+
+namespace {
+
+// How long shutdown lets the render thread finish its pass before abandoning a frame write
+// that the encoder no longer takes, and how long it then keeps trying.
+constexpr DWORD kRenderJoinPatienceMs = 1000;
+constexpr int kRenderJoinCancelAttempts = 40;
+constexpr DWORD kRenderJoinCancelIntervalMs = 50;
+
+ATOM RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, WNDPROC procedure)
 {
+    WNDCLASSW windowClass = {};
+    windowClass.style = style;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = name;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    return ::RegisterClassW(&windowClass);
+}
+
+HWND CreateTopLevelWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title,
+                          int width, int height)
+{
+    return ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                             CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
+}
+
+// Asks the render thread to stop and waits for it, within a bound: a pass blocked in a frame
+// write is given a moment, then its write is cancelled.
+void JoinRenderThread(HANDLE renderThread)
+{
+    if (renderThread == nullptr) {
+        return;
+    }
+    RequestRenderStop();
+    if (::WaitForSingleObject(renderThread, kRenderJoinPatienceMs) != WAIT_OBJECT_0) {
+        for (int attempt = 0; attempt < kRenderJoinCancelAttempts; ++attempt) {
+            ::CancelSynchronousIo(renderThread);
+            if (::WaitForSingleObject(renderThread, kRenderJoinCancelIntervalMs) ==
+                WAIT_OBJECT_0) {
+                break;
+            }
+        }
+    }
+    ::CloseHandle(renderThread);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    RegisterWindowClass(instance, kControlWindowClass, CS_OWNDC, MainWndProc);
+    HMENU menuBar = CreateMainMenu();
+    g_hwndControl = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,
+                                         kControlWindowWidth, kControlWindowHeight);
+    ::ShowWindow(g_hwndControl, showCommand);
+    ::SetMenu(g_hwndControl, menuBar);
+    ::DrawMenuBar(g_hwndControl);
+
+    RegisterWindowClass(instance, kOutputWindowClass, 0, OutputWndProc);
+    g_hwndOutput = CreateTopLevelWindow(instance, kOutputWindowClass, kOutputWindowTitle,
+                                        kOutputWindowWidth, kOutputWindowHeight);
+    ::ShowWindow(g_hwndOutput, showCommand);
+
+    // A missing runtime leaves every call failing, exactly as a missing sensor does.
+    LoadKinectRuntime();
+    NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR | NUI_INITIALIZE_FLAG_USES_SKELETON);
+    NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
+                       &g_colorStream);
+    g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
+    HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
+
+    MSG message = {};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+
+    // A running recording is left as it is: its pipe closes with the process, and the encoder
+    // finishes the file under the name it was started with.
+    JoinRenderThread(renderThread);
+    NuiShutdown();
+    if (g_skeletonEvent != nullptr) {
+        ::CloseHandle(g_skeletonEvent);
+    }
     return 0;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// IUnknown; windows.h leaves it out under WIN32_LEAN_AND_MEAN.
+#include <unknwn.h>
 
 #include <cstddef>
 

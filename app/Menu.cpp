@@ -1,0 +1,15 @@
+#include "app/Menu.h"
+
+#include "app/Ids.h"
+
+HMENU CreateMainMenu()
+{
+    HMENU menuBar = ::CreateMenu();
+    HMENU fileMenu = ::CreateMenu();
+    HMENU helpMenu = ::CreateMenu();
+    ::AppendMenuW(fileMenu, MF_STRING, IDM_QUIT, L"&Quit");
+    ::AppendMenuW(helpMenu, MF_STRING, IDM_ABOUT, L"&About");
+    ::AppendMenuW(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(fileMenu), L"&File");
+    ::AppendMenuW(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(helpMenu), L"&Help");
+    return menuBar;
+}

@@ -1,0 +1,22 @@
+#include "recording/EncoderCommand.h"
+
+#include <cwchar>
+
+bool BuildEncoderCommandLine(const std::wstring& path, wchar_t* buffer, std::size_t capacity)
+{
+    if (capacity == 0) {
+        return false;
+    }
+    buffer[0] = L'\0';
+    if (path.find(L'"') != std::wstring::npos) {
+        return false;
+    }
+    std::wstring line = kEncoderCommandPrefix;
+    line += path;
+    line += L'"';
+    if (line.size() + 1 > capacity) {
+        return false;
+    }
+    std::wmemcpy(buffer, line.c_str(), line.size() + 1);
+    return true;
+}
