@@ -1,11 +1,181 @@
 #include "app/ControlWindow.h"
 
+#include <commdlg.h>
+
+#include <string>
+
 #include "app/AppState.h"
+#include "app/ControlLayout.h"
 #include "app/Ids.h"
 #include "recording/FramePipe.h"
 #include "recording/Recording.h"
+#include "settings/Settings.h"
+
+static_assert(sizeof(OPENFILENAMEW) == 152 || sizeof(void*) != 8, "OPENFILENAMEW is 152 bytes");
 
 namespace {
+
+constexpr const wchar_t* kBannerFile = L"Nimbra_Umbraline VIZ Banner small.bmp";
+constexpr const wchar_t* kDefaultPath = L"output.mp4";
+constexpr int kPathCapacity = MAX_PATH;
+
+constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
+constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE;
+
+// The path the user has just chosen in the Save dialog, which already asked before replacing
+// an existing file. The next Start command uses the confirmation up.
+std::wstring g_confirmedPath;
+
+HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
+                   int y, int width, int height, int id)
+{
+    return ::CreateWindowExW(0, className, text, style, x, y, width, height, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+}
+
+// Lays out the controls, loads the banner and puts the stored path into the edit box.
+void OnCreate(HWND hwnd)
+{
+    GetSettingsIniPath(); // makes sure the settings folder exists
+    RECT client = {};
+    ::GetClientRect(hwnd, &client);
+    int left = ControlBlockLeft(client.right);
+
+    g_banner = static_cast<HBITMAP>(
+        ::LoadImageW(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    std::wstring path = ReadLastPath();
+
+    HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
+                                  200, 25, IDC_SHOW_COLOR);
+    ::SendMessageW(checkbox, BM_SETCHECK, BST_CHECKED, 0);
+    g_hwndPathEdit = CreateControl(hwnd, L"EDIT", L"", kEditStyle, left + 90, 60, 170, 20,
+                                   IDC_PATH_EDIT);
+    ::SetWindowTextW(g_hwndPathEdit, path.c_str());
+    g_hwndStart = CreateControl(hwnd, L"BUTTON", L"Start Recording", kButtonStyle, left, 100, 120,
+                                30, IDC_START);
+    g_hwndStop = CreateControl(hwnd, L"BUTTON", L"Stop Recording", kButtonStyle | WS_DISABLED,
+                               left + 130, 100, 120, 30, IDC_STOP);
+    CreateControl(hwnd, L"BUTTON", L"Save Path:", kButtonStyle, left, 60, 80, 22, IDC_SAVE_PATH);
+}
+
+// Paints the banner, stretched to 300 x 110, centred at the current client width.
+void OnPaint(HWND hwnd)
+{
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd, &paint);
+    if (g_banner != nullptr) {
+        HDC memory = ::CreateCompatibleDC(dc);
+        HGDIOBJ previous = ::SelectObject(memory, g_banner);
+        BITMAP bitmap = {};
+        ::GetObjectW(g_banner, sizeof(bitmap), &bitmap);
+        RECT client = {};
+        ::GetClientRect(hwnd, &client);
+        ::StretchBlt(dc, BannerLeft(client.right), kBannerTop, kBannerWidth, kBannerHeight, memory,
+                     0, 0, bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+        ::SelectObject(memory, previous);
+        ::DeleteDC(memory);
+    }
+    ::EndPaint(hwnd, &paint);
+}
+
+// True when `path` names an existing file (a relative path against the current folder, as the
+// encoder resolves it).
+bool FileExists(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Asks before the encoder replaces an existing file that the user has not just confirmed in
+// the Save dialog. Returns true when the start may go on.
+bool ConfirmReplace(HWND hwnd, const std::wstring& path)
+{
+    bool confirmed = !g_confirmedPath.empty() && path == g_confirmedPath;
+    g_confirmedPath.clear();
+    if (confirmed || !FileExists(path)) {
+        return true;
+    }
+    std::wstring question = path + L" already exists.\nDo you want to replace it?";
+    return ::MessageBoxW(hwnd, question.c_str(), L"Nimbra VIZ Recorder",
+                         MB_YESNO | MB_ICONWARNING) == IDYES;
+}
+
+// Start: store the edit box's text as LastPath, then start a recording when none runs.
+void OnStart(HWND hwnd)
+{
+    wchar_t text[kPathCapacity] = {};
+    ::GetWindowTextW(g_hwndPathEdit, text, kPathCapacity);
+    std::wstring path = text;
+    WriteLastPath(path);
+    if (g_isRecording.load()) {
+        return;
+    }
+    if (!ConfirmReplace(hwnd, path)) {
+        return;
+    }
+    if (!StartRecording(path)) {
+        ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
+    }
+}
+
+// The Save dialog, always proposing "output.mp4"; a chosen path goes into the edit box only.
+void OnSavePath(HWND hwnd)
+{
+    wchar_t file[kPathCapacity] = {};
+    ::lstrcpynW(file, kDefaultPath, kPathCapacity);
+    static const wchar_t kFilter[] = L"MP4 Files (*.mp4)\0*.mp4\0All Files (*.*)\0*.*\0";
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = kPathCapacity;
+    dialog.Flags = OFN_OVERWRITEPROMPT;
+    dialog.lpstrDefExt = L"mp4";
+    if (::GetSaveFileNameW(&dialog)) {
+        ::SetWindowTextW(g_hwndPathEdit, file);
+        g_confirmedPath = file;
+    }
+}
+
+void OnAbout(HWND hwnd)
+{
+    ::MessageBoxW(hwnd,
+                  L"Nimbra VIZ Recorder 1.0\n\n"
+                  L"Shows a Kinect sensor's colour picture with its tracked skeletons and "
+                  L"records the picture to MP4.\n\n"
+                  L"Made by Nimbra Umbraline.\nhttps://www.nimbra-umbraline.com/viz-recorder",
+                  L"About", MB_ICONINFORMATION);
+}
+
+void OnCommand(HWND hwnd, int id)
+{
+    switch (id) {
+    case IDC_SHOW_COLOR:
+        g_showColorFeed.store(::IsDlgButtonChecked(hwnd, IDC_SHOW_COLOR) == BST_CHECKED);
+        break;
+    case IDC_START:
+        OnStart(hwnd);
+        break;
+    case IDC_STOP:
+        if (g_isRecording.load()) {
+            StopRecording();
+        }
+        break;
+    case IDC_SAVE_PATH:
+        OnSavePath(hwnd);
+        break;
+    case IDM_QUIT:
+        ::PostQuitMessage(0);
+        break;
+    case IDM_ABOUT:
+        OnAbout(hwnd);
+        break;
+    default:
+        break;
+    }
+}
 
 // Frame writes failed because the encoder has gone: the recording is stopped as if Stop had
 // been pressed, and the user is told. A report from an earlier recording is ignored.
@@ -18,16 +188,32 @@ void OnEncoderLost(HWND hwnd, WPARAM generation)
     ::MessageBoxW(hwnd, L"Recording stopped: FFmpeg ended unexpectedly.", L"Error", MB_OK);
 }
 
+// White background and black text for every control.
+LRESULT OnControlColor(HDC dc)
+{
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+}
+
 } // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDM_QUIT) {
-            ::PostQuitMessage(0);
-        }
+    case WM_CREATE:
+        OnCreate(hwnd);
         break;
+    case WM_PAINT:
+        OnPaint(hwnd);
+        return 0;
+    case WM_COMMAND:
+        OnCommand(hwnd, LOWORD(wParam));
+        break;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+        return OnControlColor(reinterpret_cast<HDC>(wParam));
     case WM_APP_ENCODER_LOST:
         OnEncoderLost(hwnd, wParam);
         return 0;
