@@ -1,0 +1,69 @@
+#include "settings/Settings.h"
+
+#include <windows.h>
+
+#include "platform/Platform.h"
+#include "platform/ScopedHandle.h"
+
+namespace {
+
+const wchar_t kSection[] = L"Settings";
+const wchar_t kLastPathKey[] = L"LastPath";
+const wchar_t kDefaultLastPath[] = L"output.mp4";
+
+// Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
+// existing file, or one that a racing writer made first, is left as it is.
+// Why: the profile functions make a new file in the 8-bit code page, which loses characters
+// outside it, but they keep the encoding of a file that starts with this mark.
+void CreateUnicodeIniIfMissing(const std::wstring& iniPath)
+{
+    ScopedHandle file(::CreateFileW(iniPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        return;
+    }
+    const BYTE byteOrderMark[2] = {0xFF, 0xFE};
+    DWORD written = 0;
+    if (!::WriteFile(file.Get(), byteOrderMark, sizeof(byteOrderMark), &written, nullptr) ||
+        written != sizeof(byteOrderMark)) {
+        // An empty file would be taken for an 8-bit one: leave no file rather than that.
+        file.Reset();
+        ::DeleteFileW(iniPath.c_str());
+    }
+}
+
+} // namespace
+
+std::wstring GetSettingsIniPath()
+{
+    std::wstring folder;
+    if (!QueryAppDataFolder(folder) || folder.empty()) {
+        return std::wstring();
+    }
+    folder += L"\\NimbraVIZ";
+    // Fails harmlessly once the folder exists; a missing parent folder is not made.
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\settings.ini";
+}
+
+std::wstring ReadLastPath()
+{
+    const std::wstring iniPath = GetSettingsIniPath();
+    if (iniPath.empty()) {
+        return kDefaultLastPath;
+    }
+    wchar_t value[MAX_PATH] = {};
+    ::GetPrivateProfileStringW(kSection, kLastPathKey, kDefaultLastPath, value, MAX_PATH,
+                               iniPath.c_str());
+    return value;
+}
+
+void WriteLastPath(const std::wstring& value)
+{
+    const std::wstring iniPath = GetSettingsIniPath();
+    if (iniPath.empty()) {
+        return;
+    }
+    CreateUnicodeIniIfMissing(iniPath);
+    ::WritePrivateProfileStringW(kSection, kLastPathKey, value.c_str(), iniPath.c_str());
+}

@@ -1,0 +1,18 @@
+// The settings store: where settings.ini lives and the one value it keeps, LastPath.
+#pragma once
+
+#include <string>
+
+// Full path of settings.ini in the NimbraVIZ folder of the user's roaming application-data
+// folder. Tries to create that folder on every call (result ignored). Empty when the
+// application-data folder can't be determined: there is then no settings file.
+std::wstring GetSettingsIniPath();
+
+// The stored LastPath, at most its first 259 characters; "output.mp4" when the file, the
+// section or the key is missing or there is no settings file. A stored empty value is empty.
+std::wstring ReadLastPath();
+
+// Stores `value` as LastPath. A settings file that does not exist yet is made as UTF-16 so any
+// path comes back exactly; an existing file keeps its encoding. Silently lost when the file
+// can't be written or there is no settings file.
+void WriteLastPath(const std::wstring& value);
