@@ -1,0 +1,150 @@
+#include "ProcessOps.h"
+
+#include <tlhelp32.h>
+
+#include <map>
+#include <utility>
+
+#include "platform/ScopedHandle.h"
+
+namespace {
+
+// Handles of watched processes by id; closed by UnwatchProcess or at the driver's exit.
+std::map<DWORD, ScopedHandle> g_watched;
+
+// True when the process's image lies inside the Windows folder (Wine's own programs).
+bool RunsFromWindowsFolder(DWORD pid)
+{
+    ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.IsValid()) {
+        return false;
+    }
+    wchar_t image[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, image, &size)) {
+        return false;
+    }
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || size <= length) {
+        return false;
+    }
+    return ::CompareStringOrdinal(image, static_cast<int>(length), windows,
+                                  static_cast<int>(length), TRUE) == CSTR_EQUAL &&
+           image[length] == L'\\';
+}
+
+void CollectDescendants(const std::vector<ProcessEntry>& all, DWORD pid,
+                        std::vector<DWORD>* found)
+{
+    for (const ProcessEntry& entry : all) {
+        // A reused id can make a process its own ancestor; skip what is already listed.
+        if (entry.parentPid != pid) {
+            continue;
+        }
+        bool listed = entry.pid == pid;
+        for (DWORD known : *found) {
+            listed = listed || known == entry.pid;
+        }
+        if (!listed && !RunsFromWindowsFolder(entry.pid)) {
+            found->push_back(entry.pid);
+            CollectDescendants(all, entry.pid, found);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<ProcessEntry> ListProcesses()
+{
+    std::vector<ProcessEntry> processes;
+    ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) {
+        return processes;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        ProcessEntry item;
+        item.pid = entry.th32ProcessID;
+        item.parentPid = entry.th32ParentProcessID;
+        item.exeName = entry.szExeFile;
+        processes.push_back(item);
+    }
+    return processes;
+}
+
+bool WatchProcess(DWORD pid)
+{
+    if (g_watched.count(pid) != 0) {
+        return true;
+    }
+    ScopedHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.IsValid()) {
+        return false;
+    }
+    g_watched.emplace(pid, std::move(process));
+    return true;
+}
+
+bool UnwatchProcess(DWORD pid)
+{
+    return g_watched.erase(pid) != 0;
+}
+
+DWORD WaitForExit(DWORD pid, DWORD timeoutMs, DWORD* exitCode)
+{
+    ScopedHandle opened;
+    HANDLE process = nullptr;
+    const auto watched = g_watched.find(pid);
+    if (watched != g_watched.end()) {
+        process = watched->second.Get();
+    } else {
+        opened.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        process = opened.Get();
+    }
+    if (process == nullptr) {
+        return WAIT_FAILED;
+    }
+    const DWORD waited = ::WaitForSingleObject(process, timeoutMs);
+    if (waited == WAIT_OBJECT_0 && !::GetExitCodeProcess(process, exitCode)) {
+        return WAIT_FAILED;
+    }
+    return waited;
+}
+
+int TerminateTree(DWORD pid, DWORD timeoutMs, int* stillRunning)
+{
+    const std::vector<ProcessEntry> all = ListProcesses();
+    std::vector<DWORD> targets;
+    for (const ProcessEntry& entry : all) {
+        if (entry.pid == pid) {
+            targets.push_back(pid);
+        }
+    }
+    // The children still name an ended parent, so what it left behind is found too.
+    CollectDescendants(all, pid, &targets);
+    if (targets.empty()) {
+        return -1;
+    }
+
+    std::vector<ScopedHandle> ended;
+    for (DWORD target : targets) {
+        ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, target));
+        if (process.IsValid() && ::TerminateProcess(process.Get(), 1)) {
+            ended.push_back(std::move(process));
+        }
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    *stillRunning = 0;
+    for (ScopedHandle& process : ended) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (::WaitForSingleObject(process.Get(), left) != WAIT_OBJECT_0) {
+            ++*stillRunning;
+        }
+    }
+    return static_cast<int>(ended.size());
+}
