@@ -1,0 +1,49 @@
+"""A unittest base for the end-to-end tests: one driver per test, stages and recorders that are
+always cleaned up, even when the test fails."""
+
+import time
+import unittest
+
+from .driver import Driver
+from .recorder import Recorder
+from .stage import Stage
+
+
+class RecorderTestCase(unittest.TestCase):
+    """Gives each test `self.driver` and the helpers below; prints each test's duration."""
+
+    def setUp(self):
+        self._started = time.monotonic()
+        self._stage_count = 0
+        self.driver = Driver(log_path=None)
+        self.addCleanup(self.driver.close)
+        self.addCleanup(self._report_duration)
+
+    def _report_duration(self):
+        print(f"[{self.id()} took {time.monotonic() - self._started:.1f} s]", flush=True)
+
+    def make_stage(self, sensor=True, encoder=True, banner=True):
+        """A fresh stage named after the test (and numbered when a test makes several)."""
+        self._stage_count += 1
+        name = f"{self.id()}.{self._stage_count}"
+        return Stage(name, sensor=sensor, encoder=encoder, banner=banner)
+
+    def recorder(self, stage=None, extra_env=None, **stage_options):
+        """A Recorder for `stage` (a fresh default one if None), not started yet: use it as a
+        context manager (`with self.recorder(...) as rec:`) or call start(). It is killed at
+        the end of the test whatever happens."""
+        stage = stage or self.make_stage(**stage_options)
+        recorder = Recorder(stage, self.driver, extra_env=extra_env)
+        self.addCleanup(recorder.kill)
+        return recorder
+
+    def wait_until(self, condition, timeout, interval=0.1, message="condition"):
+        """Polls `condition()` until it is true; fails the test after `timeout` s."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                self.fail(f"{message} not reached within {timeout} s")
+            time.sleep(interval)
