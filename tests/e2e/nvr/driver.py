@@ -289,5 +289,16 @@ class Driver:
         self.close()
 
 
+def poll_until(condition, timeout, interval=0.1):
+    """Calls `condition()` until it gives a true value, which is returned; None after `timeout`
+    seconds. Clicks, commands and closes are posted: their effects have to be waited for."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value or None
+        time.sleep(interval)
+
+
 def _ms(seconds):
     return max(0, int(round(seconds * 1000)))

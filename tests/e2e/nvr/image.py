@@ -1,6 +1,5 @@
 """Screenshots of the virtual display, as images with pixel access (stdlib only)."""
 
-import subprocess
 
 from . import env
 

@@ -1,6 +1,5 @@
 """One run of NimbraVIZRecorder.exe under Wine, found, placed and always ended."""
 
-import os
 import subprocess
 import time
 

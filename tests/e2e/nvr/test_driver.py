@@ -6,7 +6,7 @@ import subprocess
 import unittest
 
 from nvr import env
-from nvr.driver import Driver, DriverError, DriverTimeout
+from nvr.driver import Driver, DriverError, DriverTimeout, poll_until
 
 TARGET_CLASS = "NvrDriveTarget"
 TARGET_TITLE = "Drive target \u00fc"
@@ -39,8 +39,8 @@ class DriverTests(unittest.TestCase):
 
     def test_texts_round_trip_and_bad_requests_are_refused(self):
         edit = self.driver.child(self.window, 0)
-        for text in ["", "two  spaces ", "C:\\dir\\x.mp4", "line\r\nnext\ttab", "\u00e4\u20ac\U0001f600",
-                     "\\0 \\s literal escapes"]:
+        for text in ["", "two  spaces ", "C:\\dir\\x.mp4", "line\r\nnext\ttab",
+                     "\u00e4\u20ac\U0001f600", "\\0 \\s literal escapes"]:
             self.driver.set_text(edit, text)
             self.assertEqual(self.driver.text(edit), text)
         self.assertEqual(self.driver.find("*", 5, TARGET_TITLE), self.window)
@@ -67,7 +67,7 @@ class DriverTests(unittest.TestCase):
             self.driver.click(children[3].hwnd)
 
         self.driver.click(children[1].hwnd)
-        self.assertEqual(self.driver.checked(children[1].hwnd), 1)
+        self.assertEqual(poll_until(lambda: self.driver.checked(children[1].hwnd), 5), 1)
 
         self.driver.click(children[2].hwnd)
         box = self.driver.wait_dialog(self.pid, 10, "Question")
@@ -79,7 +79,7 @@ class DriverTests(unittest.TestCase):
             self.driver.click(children[2].hwnd)
         self.driver.press(box, IDYES)
         self.driver.wait_gone(box, 5)
-        self.assertEqual(self.driver.text(children[0].hwnd), "yes")
+        self.assertEqual(poll_until(lambda: self.driver.text(children[0].hwnd), 5), "yes")
 
         self.driver.move(self.window, 200, 100, 320, 240)
         rect = self.driver.rect(self.window)
@@ -95,7 +95,7 @@ class DriverTests(unittest.TestCase):
         dialog = self.driver.save_dialog(self.pid, 30)
         self.driver.save_dialog_cancel(dialog)
         self.driver.wait_gone(dialog, 10)
-        self.assertEqual(self.driver.text(edit), "cancelled")
+        self.assertEqual(poll_until(lambda: self.driver.text(edit), 5), "cancelled")
 
         existing = os.path.join(self.folder, "existing \u00e4.mp4")
         with open(existing, "wb"):
@@ -108,7 +108,8 @@ class DriverTests(unittest.TestCase):
         self.assertIn(IDYES, prompt.buttons)
         self.driver.press(prompt.hwnd, IDYES)
         self.driver.wait_gone(dialog, 10)
-        self.assertEqual(self.driver.text(edit), chosen)
+        self.assertEqual(poll_until(lambda: self.driver.text(edit) != "cancelled" and
+                                    self.driver.text(edit), 5), chosen)
 
     def test_exit_codes_and_process_trees(self):
         self.driver.command(self.window, 103)

@@ -4,7 +4,7 @@ always cleaned up, even when the test fails."""
 import time
 import unittest
 
-from .driver import Driver
+from .driver import Driver, poll_until
 from .recorder import Recorder
 from .stage import Stage
 
@@ -38,12 +38,9 @@ class RecorderTestCase(unittest.TestCase):
         return recorder
 
     def wait_until(self, condition, timeout, interval=0.1, message="condition"):
-        """Polls `condition()` until it is true; fails the test after `timeout` s."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                self.fail(f"{message} not reached within {timeout} s")
-            time.sleep(interval)
+        """Polls `condition()` until it is true and returns its value; fails the test after
+        `timeout` s."""
+        value = poll_until(condition, timeout, interval)
+        if value is None:
+            self.fail(f"{message} not reached within {timeout} s")
+        return value
