@@ -3,6 +3,7 @@
 import os
 import pwd
 import re
+import shutil
 import subprocess
 
 
@@ -95,6 +96,22 @@ def prefix_user_dir():
 def settings_path():
     """Where the program keeps its settings: %APPDATA%\\NimbraVIZ\\settings.ini in the prefix."""
     return os.path.join(prefix_user_dir(), "AppData", "Roaming", "NimbraVIZ", "settings.ini")
+
+
+def reset_settings():
+    """Removes the program's settings folder, as on a machine where it never ran. The prefix is
+    shared by all tests of one run, so a test that needs a first run calls this first."""
+    shutil.rmtree(os.path.dirname(settings_path()), ignore_errors=True)
+
+
+def write_settings(data):
+    """Replaces the settings file with `data` (bytes, written as they are; or a str, written
+    as UTF-16LE with a BOM), creating its folder."""
+    if isinstance(data, str):
+        data = b"\xff\xfe" + data.encode("utf-16-le")
+    os.makedirs(os.path.dirname(settings_path()), exist_ok=True)
+    with open(settings_path(), "wb") as ini:
+        ini.write(data)
 
 
 def decode_ini_bytes(data):
