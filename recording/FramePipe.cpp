@@ -13,28 +13,25 @@ std::atomic<uint32_t> g_generation{0};
 // Set once a write has failed for the current pipe; cleared when a new pipe is published.
 // Guarded by g_pipeLock.
 bool g_pipeBroken = false;
-// A real handle of the thread that writes frames, so a close can cancel its stalled write.
-std::atomic<HANDLE> g_writerThread{nullptr};
+// The thread inside a frame write, or 0: a close cancels that thread's stalled write.
+std::atomic<DWORD> g_writingThreadId{0};
 
 bool IsHeld(HANDLE handle)
 {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-void RememberWriterThread()
+// Cancels the synchronous frame write that is in progress, if any.
+void CancelWriteInProgress()
 {
-    if (g_writerThread.load() != nullptr) {
+    DWORD threadId = g_writingThreadId.load();
+    if (threadId == 0) {
         return;
     }
-    HANDLE self = nullptr;
-    // GetCurrentThread is a pseudo-handle that means "the caller" in any thread; the close runs
-    // on another thread and needs a real one.
-    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                          &self, THREAD_TERMINATE, FALSE, 0)) {
-        HANDLE expected = nullptr;
-        if (!g_writerThread.compare_exchange_strong(expected, self)) {
-            ::CloseHandle(self);
-        }
+    HANDLE thread = ::OpenThread(THREAD_TERMINATE, FALSE, threadId);
+    if (thread != nullptr) {
+        ::CancelSynchronousIo(thread);
+        ::CloseHandle(thread);
     }
 }
 
@@ -48,10 +45,7 @@ std::unique_lock<std::timed_mutex> LockPipeAbandoningStalledWrite()
         return lock;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        HANDLE writer = g_writerThread.load();
-        if (writer != nullptr) {
-            ::CancelSynchronousIo(writer);
-        }
+        CancelWriteInProgress();
         if (lock.try_lock_for(std::chrono::milliseconds(50))) {
             return lock;
         }
@@ -108,7 +102,6 @@ int WriteFramesToPipe(const BYTE* frame, int count)
     if (!g_isRecording.load()) {
         return 0;
     }
-    RememberWriterThread();
     std::lock_guard<std::timed_mutex> lock(g_pipeLock);
     if (!IsHeld(g_pipe) || g_pipeBroken) {
         return 0;
@@ -116,8 +109,10 @@ int WriteFramesToPipe(const BYTE* frame, int count)
     int written = 0;
     while (written < count) {
         DWORD bytes = 0;
-        if (::WriteFile(g_pipe, frame, static_cast<DWORD>(kFrameBytes), &bytes, nullptr) &&
-            bytes == kFrameBytes) {
+        g_writingThreadId.store(::GetCurrentThreadId());
+        BOOL ok = ::WriteFile(g_pipe, frame, static_cast<DWORD>(kFrameBytes), &bytes, nullptr);
+        g_writingThreadId.store(0);
+        if (ok && bytes == kFrameBytes) {
             ++written;
             continue;
         }
