@@ -1,0 +1,35 @@
+// The relay's command line: what it accepts of ffmpeg's options, and the Linux ffmpeg command
+// that it turns them into.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A parsed command line: the arguments after the program name, unchanged, with the positions of
+// the input pipe's name and of the output path (always the last argument).
+struct RelayCommand {
+    std::vector<std::wstring> args;
+    size_t inputIndex = 0;
+};
+
+// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one
+// "-i \\.\pipe\NAME", and the output path last. Returns false with a message otherwise.
+bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
+
+// The input pipe's name and the output path as given.
+const std::wstring& InputPipeName(const RelayCommand& command);
+const std::wstring& OutputPath(const RelayCommand& command);
+
+// UTF-8 form of a wide string (empty on a conversion failure of a non-empty string).
+std::string ToUtf8(const std::wstring& text);
+
+// Wide form of a UTF-8 string.
+std::wstring FromUtf8(const std::string& text);
+
+// `text` as one sh word: single-quoted, with each embedded quote written '\''.
+std::string ShellQuote(const std::string& text);
+
+// The sh command that runs Debian's ffmpeg with the same options, reading `fifoPath` instead
+// of the pipe and writing `outputPath` (both Linux paths, UTF-8) instead of the given path.
+std::string BuildEncoderCommand(const RelayCommand& command, const std::string& fifoPath,
+                                const std::string& outputPath);

@@ -1,0 +1,29 @@
+// The relay's fixed sizes and time limits.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// One raw 640x480 BGRA frame.
+constexpr uint32_t kFrameBytes = 640 * 480 * 4;
+
+// How long the relay tries to open the frame pipe before giving up (exit code 3).
+constexpr DWORD kPipeOpenLimitMs = 10000;
+// How long the Linux side gets to create the FIFO and signal `ready`.
+constexpr DWORD kReadyLimitMs = 10000;
+// How long ffmpeg gets to finish the file after the end of the input.
+constexpr DWORD kFinishLimitMs = 120000;
+// How long one write into the FIFO may stay blocked before the relay gives ffmpeg up.
+constexpr DWORD kStalledWriteLimitMs = 30000;
+// How long the hanging fault modes stay alive.
+constexpr DWORD kHangMs = 120000;
+// The extra wait of the slow-finish fault mode.
+constexpr DWORD kSlowFinishMs = 7000;
+// Frames read by the read-few fault modes.
+constexpr uint32_t kFewFrames = 5;
+
+// Exit codes of the relay's own failures (ffmpeg's status is passed on unchanged).
+constexpr int kExitFailure = 1;
+constexpr int kExitBadCommand = 2;
+constexpr int kExitNoPipe = 3;

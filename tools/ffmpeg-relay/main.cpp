@@ -1,0 +1,297 @@
+// ffmpeg.exe stand-in for Linux test machines: reads the raw frames that the recorder writes into
+// its named pipe and relays them, through a FIFO, to Debian's real ffmpeg running beside Wine,
+// which writes the MP4. Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
+#include "LinuxEncoder.h"
+#include "RelayCommand.h"
+#include "RelayLimits.h"
+#include "RelayLog.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+enum class Fault { None, NoOpenExit, NoOpenHang, ReadFewExit, ReadFewStall, SlowFinish };
+
+// Closes the handle it owns when it goes out of scope, or earlier through Close().
+class OwnedHandle {
+public:
+    explicit OwnedHandle(HANDLE handle) : m_handle(handle) {}
+    ~OwnedHandle() { Close(); }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+    HANDLE Get() const { return m_handle; }
+    bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+    void Close()
+    {
+        if (IsValid()) {
+            ::CloseHandle(m_handle);
+        }
+        m_handle = nullptr;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+// Maps NVR_RELAY_FAULT's value to a mode; false for an unknown value.
+bool ParseFault(const std::wstring& name, Fault& fault)
+{
+    const struct {
+        const wchar_t* name;
+        Fault fault;
+    } kModes[] = {{L"", Fault::None},
+                  {L"no-open-exit", Fault::NoOpenExit},
+                  {L"no-open-hang", Fault::NoOpenHang},
+                  {L"read-few-exit", Fault::ReadFewExit},
+                  {L"read-few-stall", Fault::ReadFewStall},
+                  {L"slow-finish", Fault::SlowFinish}};
+    for (const auto& mode : kModes) {
+        if (name == mode.name) {
+            fault = mode.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Opens the client end of the frame pipe, retrying while it does not exist yet or is busy, for
+// at most kPipeOpenLimitMs. INVALID_HANDLE_VALUE when it could not be opened in that time.
+HANDLE OpenFramePipe(const std::wstring& name)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        const ULONGLONG elapsed = ::GetTickCount64() - start;
+        if (elapsed >= kPipeOpenLimitMs) {
+            return INVALID_HANDLE_VALUE;
+        }
+        const DWORD left = static_cast<DWORD>(kPipeOpenLimitMs - elapsed);
+        // Fails at once while no instance of the name exists: then poll.
+        if (!::WaitNamedPipeW(name.c_str(), std::min<DWORD>(left, 500))) {
+            ::Sleep(std::min<DWORD>(left, 20));
+            continue;
+        }
+        HANDLE pipe = ::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            return pipe;
+        }
+    }
+}
+
+// Reads exactly `total` bytes from the pipe unless it ends first; adds what was read to `bytes`.
+void ReadExactly(HANDLE pipe, uint64_t total, RunRecord& record)
+{
+    std::vector<BYTE> buffer(kFrameBytes);
+    uint64_t done = 0;
+    while (done < total) {
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(total - done, kFrameBytes));
+        DWORD read = 0;
+        if (!::ReadFile(pipe, buffer.data(), want, &read, nullptr) || read == 0) {
+            LogMessage(L"the frame pipe ended after " + std::to_wstring(done) + L" bytes");
+            return;
+        }
+        done += read;
+        record.bytes += read;
+    }
+}
+
+// When the FIFO write in progress began (GetTickCount64), or 0 while none is.
+std::atomic<ULONGLONG> g_writeSince{0};
+
+// Ends the relay when one FIFO write has been blocked for kStalledWriteLimitMs: ffmpeg has stopped
+// reading without exiting, and Wine can't cancel a write blocked on a FIFO.
+// `param` is the run's RunRecord, whose line is written before the relay ends.
+DWORD WINAPI StalledWriteWatchdog(void* param)
+{
+    for (;;) {
+        ::Sleep(1000);
+        const ULONGLONG since = g_writeSince;
+        if (since != 0 && ::GetTickCount64() - since > kStalledWriteLimitMs) {
+            LogMessage(L"ffmpeg has taken nothing for " +
+                       std::to_wstring(kStalledWriteLimitMs / 1000) + L" s; giving up");
+            RunRecord& record = *static_cast<RunRecord*>(param);
+            record.exitCode = kExitFailure;
+            AppendRunRecord(record);
+            ::ExitProcess(kExitFailure);
+        }
+    }
+}
+
+bool WriteAll(HANDLE file, const BYTE* data, DWORD size)
+{
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(file, data, size, &written, nullptr) || written == 0) {
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
+// failed (ffmpeg stopped reading), true at the end of the input.
+bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
+{
+    std::vector<BYTE> buffer(kFrameBytes);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(pipe, buffer.data(), kFrameBytes, &read, nullptr)) {
+            const DWORD error = ::GetLastError();
+            // A closed pipe reads as 233 under Wine and 109 on Windows: both are the end.
+            if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) {
+                LogMessage(L"frame pipe read failed (error " + std::to_wstring(error) +
+                           L"); taken as the end of the input");
+            }
+            return true;
+        }
+        if (read == 0) {
+            return true;
+        }
+        record.bytes += read;
+        g_writeSince = ::GetTickCount64();
+        const bool written = WriteAll(fifo, buffer.data(), read);
+        g_writeSince = 0;
+        if (!written) {
+            LogMessage(L"writing to ffmpeg failed (error " + std::to_wstring(::GetLastError()) +
+                       L"): it has stopped reading");
+            return false;
+        }
+    }
+}
+
+// Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
+int Stall(RunRecord& record)
+{
+    record.exitCode = kExitFailure;
+    AppendRunRecord(record);
+    record.written = true;
+    ::Sleep(kHangMs);
+    return kExitFailure;
+}
+
+// The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status.
+int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
+{
+    OwnedHandle pipe(pipeHandle);
+    const std::wstring& output = OutputPath(command);
+    std::vector<wchar_t> fullOutput(32768);
+    std::string unixOutput;
+    const DWORD length = ::GetFullPathNameW(output.c_str(), static_cast<DWORD>(fullOutput.size()),
+                                            fullOutput.data(), nullptr);
+    if (output.empty() || length == 0 || length >= fullOutput.size() ||
+        !UnixPathOf(fullOutput.data(), unixOutput)) {
+        LogMessage(L"cannot use the output path '" + output + L"'");
+        return kExitFailure;
+    }
+
+    LinuxEncoder encoder;
+    std::wstring error;
+    if (!CreateHelperFolder(encoder, error)) {
+        LogMessage(error);
+        return kExitFailure;
+    }
+    if (!StartLinuxEncoder(encoder, BuildEncoderCommand(command, FifoUnixPath(encoder), unixOutput),
+                           error)) {
+        LogMessage(error);
+        RemoveHelperFolder(encoder, false);
+        return kExitFailure;
+    }
+    if (!WaitUntilReady(encoder, kReadyLimitMs)) {
+        LogMessage(L"ffmpeg's FIFO did not appear in " + encoder.folder);
+        return kExitFailure;
+    }
+
+    OwnedHandle fifo(OpenFifoForWriting(encoder));
+    if (fifo.IsValid()) {
+        OwnedHandle watchdog(::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
+        RelayFrames(pipe.Get(), fifo.Get(), record);
+    } else {
+        wchar_t code[16] = {};
+        ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
+        LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
+                   L"): ffmpeg has already ended");
+    }
+    // Closing the FIFO is ffmpeg's end of input; closing the pipe tells the recorder we are done.
+    pipe.Close();
+    fifo.Close();
+
+    int status = kExitFailure;
+    if (!WaitForEncoderStatus(encoder, kFinishLimitMs, status)) {
+        LogMessage(L"ffmpeg did not finish in time; helper folder kept: " + encoder.folder);
+        return kExitFailure;
+    }
+    if (status != 0) {
+        LogMessage(L"ffmpeg failed with status " + std::to_wstring(status) + L"; its log:");
+        LogBytes(ReadEncoderLog(encoder));
+    }
+    const bool keep = EnvironmentValue(L"NVR_RELAY_KEEP") == L"1";
+    if (keep) {
+        LogMessage(L"helper folder kept: " + encoder.folder);
+    }
+    RemoveHelperFolder(encoder, keep);
+    return status;
+}
+
+int Run(int argc, wchar_t** argv, RunRecord& record)
+{
+    RelayCommand command;
+    std::wstring error;
+    if (!ParseRelayCommand(argc, argv, command, error)) {
+        LogMessage(L"bad command line: " + error);
+        return kExitBadCommand;
+    }
+    Fault fault = Fault::None;
+    if (!ParseFault(EnvironmentValue(L"NVR_RELAY_FAULT"), fault)) {
+        LogMessage(L"unknown NVR_RELAY_FAULT '" + EnvironmentValue(L"NVR_RELAY_FAULT") + L"'");
+        return kExitBadCommand;
+    }
+    if (fault == Fault::NoOpenExit) {
+        return kExitFailure;
+    }
+    if (fault == Fault::NoOpenHang) {
+        return Stall(record);
+    }
+    if ((fault == Fault::None || fault == Fault::SlowFinish) && !RunningUnderWine()) {
+        LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
+        return kExitFailure;
+    }
+
+    HANDLE pipe = OpenFramePipe(InputPipeName(command));
+    if (pipe == INVALID_HANDLE_VALUE) {
+        LogMessage(L"cannot open the frame pipe " + InputPipeName(command) + L" (error " +
+                   std::to_wstring(::GetLastError()) + L")");
+        return kExitNoPipe;
+    }
+    if (fault == Fault::ReadFewExit || fault == Fault::ReadFewStall) {
+        OwnedHandle owned(pipe);
+        ReadExactly(pipe, uint64_t{kFewFrames} * kFrameBytes, record);
+        return fault == Fault::ReadFewExit ? kExitFailure : Stall(record);
+    }
+
+    const int status = Encode(command, pipe, record);
+    if (fault == Fault::SlowFinish) {
+        ::Sleep(kSlowFinishMs);
+    }
+    return status;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    RunRecord record;
+    const int exitCode = Run(argc, argv, record);
+    if (!record.written) {
+        record.exitCode = exitCode;
+        AppendRunRecord(record);
+    }
+    return exitCode;
+}
