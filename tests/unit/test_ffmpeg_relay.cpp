@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,22 +25,9 @@ HANDLE CreateFramePipe()
     return ::CreateNamedPipeW(kPipeName, PIPE_ACCESS_OUTBOUND, 0, 1, 0, 0, 0, nullptr);
 }
 
-// Cancels `thread`'s blocking call until the thread ends (for at most 5 s: the cancel may come
-// before the call has begun). Returns false when the thread still runs.
-bool CancelUntilEnded(HANDLE thread)
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        ::CancelSynchronousIo(thread);
-        if (::WaitForSingleObject(thread, 100) == WAIT_OBJECT_0) {
-            return true;
-        }
-    }
-    ADD_FAILURE() << "a cancelled call did not return";
-    return false;
-}
-
 // Runs `work` on a thread of its own for at most `limitMs`, then cancels the thread's blocking
-// call. Returns true when `work` finished within the limit.
+// call (again and again for up to 5 s: the cancel may come before the call has begun). Returns
+// true when `work` finished within the limit.
 bool RunBounded(const std::function<void()>& work, DWORD limitMs)
 {
     auto* task = new std::function<void()>(work);
@@ -52,12 +38,13 @@ bool RunBounded(const std::function<void()>& work, DWORD limitMs)
             return 0;
         },
         task, 0, nullptr);
-    if (!thread) {
-        delete task;
-        return false;
-    }
     const bool finished = ::WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
-    const bool ended = finished || CancelUntilEnded(thread);
+    bool ended = finished;
+    for (int attempt = 0; !ended && attempt < 50; ++attempt) {
+        ::CancelSynchronousIo(thread);
+        ended = ::WaitForSingleObject(thread, 100) == WAIT_OBJECT_0;
+    }
+    EXPECT_TRUE(ended) << "a cancelled call did not return";
     ::CloseHandle(thread);
     if (ended) {
         delete task; // otherwise the thread may still use it
@@ -78,85 +65,44 @@ bool ConnectBounded(HANDLE pipe, DWORD limitMs)
     return finished && connected;
 }
 
-// Frame `index`: its number as 16 black or white blocks along the top, a colour ramp below.
+// Frame `index`: its number in every blue byte, ramps in green and red.
 void FillFrame(std::vector<BYTE>& frame, int index)
 {
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            BYTE* pixel = &frame[(static_cast<size_t>(y) * 640 + x) * 4];
-            if (y < 40) {
-                const BYTE level = ((index >> (x / 40)) & 1) ? 255 : 0;
-                pixel[0] = pixel[1] = pixel[2] = level;
-            } else {
-                pixel[0] = static_cast<BYTE>(x / 3);
-                pixel[1] = static_cast<BYTE>(y / 2);
-                pixel[2] = static_cast<BYTE>(index * 5);
-            }
-            pixel[3] = 0;
-        }
+    for (size_t i = 0; i < frame.size(); i += 4) {
+        frame[i] = static_cast<BYTE>(index);
+        frame[i + 1] = static_cast<BYTE>(i / 2560 / 2);
+        frame[i + 2] = static_cast<BYTE>(i / 4 % 640 / 3);
+        frame[i + 3] = 0;
     }
 }
 
 struct WriteOutcome {
     int written = 0;
     DWORD error = 0;        // of the failed write
-    bool cancelled = false; // a write made no progress for the patience given, and was cancelled
+    bool cancelled = false; // a write was still blocked after the patience given, and cancelled
 };
 
-struct WriteJob {
-    HANDLE pipe;
-    int count;
-    std::atomic<int> written{0};
-    DWORD error = 0;
-};
-
-DWORD WINAPI WriteJobThread(void* param)
-{
-    WriteJob& job = *static_cast<WriteJob*>(param);
-    std::vector<BYTE> frame(kFrameBytes);
-    for (int i = 0; i < job.count; ++i) {
-        FillFrame(frame, i);
-        DWORD done = 0;
-        if (!::WriteFile(job.pipe, frame.data(), kFrameBytes, &done, nullptr)) {
-            job.error = ::GetLastError();
-            break;
-        }
-        ++job.written;
-    }
-    return 0;
-}
-
-// Writes up to `count` frames, one blocking write each, stopping at the first failure. When no
-// write completes for `patienceMs`, the blocked write is cancelled from this thread.
+// Writes up to `count` frames, one blocking write each, stopping at the first failure. A write
+// still blocked after `patienceMs` is cancelled, as the recorder's stop does.
 WriteOutcome WriteFrames(HANDLE pipe, int count, DWORD patienceMs)
 {
-    auto* job = new WriteJob{pipe, count};
     WriteOutcome outcome;
-    HANDLE thread = ::CreateThread(nullptr, 0, WriteJobThread, job, 0, nullptr);
-    if (!thread) {
-        delete job;
-        ADD_FAILURE() << "no writer thread";
-        return outcome;
-    }
-    int seen = 0;
-    ULONGLONG progress = ::GetTickCount64();
-    while (::WaitForSingleObject(thread, 20) == WAIT_TIMEOUT) {
-        if (job->written != seen) {
-            seen = job->written;
-            progress = ::GetTickCount64();
-        } else if (::GetTickCount64() - progress > patienceMs) {
-            outcome.cancelled = true;
-            if (!CancelUntilEnded(thread)) {
-                ::CloseHandle(thread);
-                return outcome; // `job` stays allocated: the thread may still use it
-            }
+    std::vector<BYTE> frame(kFrameBytes);
+    for (int i = 0; i < count; ++i) {
+        FillFrame(frame, i);
+        BOOL ok = FALSE;
+        outcome.cancelled = !RunBounded(
+            [&] {
+                DWORD done = 0;
+                ok = ::WriteFile(pipe, frame.data(), kFrameBytes, &done, nullptr);
+                outcome.error = ok ? 0 : ::GetLastError();
+            },
+            patienceMs);
+        if (!ok) {
             break;
         }
+        ++outcome.written;
     }
-    ::CloseHandle(thread);
-    outcome.written = job->written;
-    outcome.error = job->error;
-    delete job;
     return outcome;
 }
 
@@ -166,7 +112,7 @@ public:
     ~RelayProcess()
     {
         if (m_info.hProcess) {
-            if (::WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
+            if (WaitExit(0) == -1) {
                 ::TerminateProcess(m_info.hProcess, 99);
                 ::WaitForSingleObject(m_info.hProcess, 5000);
             }
@@ -196,7 +142,6 @@ public:
         return static_cast<long>(code);
     }
 
-    bool IsRunning() { return ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT; }
     DWORD Id() const { return m_info.dwProcessId; }
 
 private:
@@ -286,6 +231,15 @@ protected:
         ::RemoveDirectoryW(m_folder.c_str());
     }
 
+    // Creates the frame pipe and starts the relay with NVR_RELAY_FAULT set to `fault` (or unset).
+    static bool Launch(ScopedHandle& pipe, RelayProcess& relay, const std::wstring& commandLine,
+                       const wchar_t* fault = nullptr, const std::wstring& folder = std::wstring())
+    {
+        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", fault);
+        pipe.Reset(CreateFramePipe());
+        return pipe.IsValid() && relay.Start(commandLine, folder);
+    }
+
     std::wstring RecordPath() const { return m_folder + L"\\record.txt"; }
     std::wstring LogPath() const { return m_folder + L"\\relay.log"; }
 
@@ -294,10 +248,9 @@ protected:
     long Record(RelayProcess& relay, const std::wstring& commandLine, int frames,
                 const std::wstring& folder = std::wstring())
     {
-        ScopedHandle pipe(CreateFramePipe());
-        EXPECT_TRUE(pipe.IsValid());
-        EXPECT_TRUE(relay.Start(commandLine, folder));
-        if (!ConnectBounded(pipe.Get(), 15000)) {
+        ScopedHandle pipe;
+        if (!Launch(pipe, relay, commandLine, nullptr, folder) ||
+            !ConnectBounded(pipe.Get(), 15000)) {
             ADD_FAILURE() << "the relay did not open the frame pipe";
             return -1;
         }
@@ -361,7 +314,7 @@ TEST_F(FfmpegRelayTest, RejectsCommandLinesItDoesNotUnderstandWithoutConnecting)
     ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"no-such-fault");
     RelayProcess relay;
     ASSERT_TRUE(relay.Start(kEncoderPrefix + std::wstring(L"\"x.mp4\"")));
-    EXPECT_EQ(relay.WaitExit(10000), 2);
+    EXPECT_EQ(relay.WaitExit(10000), 2) << "an unknown fault mode";
 
     // A client that had opened and closed the pipe would make this connect fail at once.
     EXPECT_FALSE(ConnectBounded(framePipe.Get(), 500));
@@ -372,9 +325,9 @@ TEST_F(FfmpegRelayTest, FailuresAfterConnectingEndTheRelayWithoutHanging)
 {
     {
         SCOPED_TRACE("empty output path");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(kEncoderPrefix + std::wstring(L"\"\"")));
+        ASSERT_TRUE(Launch(pipe, relay, kEncoderPrefix + std::wstring(L"\"\"")));
         ASSERT_TRUE(ConnectBounded(pipe.Get(), 15000));
         const WriteOutcome outcome = WriteFrames(pipe.Get(), 3, 5000);
         EXPECT_EQ(outcome.written, 0);
@@ -384,9 +337,10 @@ TEST_F(FfmpegRelayTest, FailuresAfterConnectingEndTheRelayWithoutHanging)
     }
     {
         SCOPED_TRACE("ffmpeg rejects an option");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(kEncoderPrefix + (L"-crf nonsense \"" + m_folder + L"\\x.mp4\"")));
+        ASSERT_TRUE(
+            Launch(pipe, relay, kEncoderPrefix + (L"-crf nonsense \"" + m_folder + L"\\x.mp4\"")));
         ASSERT_TRUE(ConnectBounded(pipe.Get(), 15000));
         // ffmpeg dies once it has the first frame; the writes after it must fail, not block.
         const WriteOutcome outcome = WriteFrames(pipe.Get(), 200, 15000);
@@ -406,28 +360,25 @@ TEST_F(FfmpegRelayTest, FaultModesBehaveAsTheirNamesSay)
     const std::wstring commandLine = kEncoderPrefix + (L"\"" + m_folder + L"\\fault.mp4\"");
     {
         SCOPED_TRACE("no-open-exit");
-        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"no-open-exit");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(commandLine));
+        ASSERT_TRUE(Launch(pipe, relay, commandLine, L"no-open-exit"));
         EXPECT_EQ(relay.WaitExit(10000), 1);
         EXPECT_FALSE(ConnectBounded(pipe.Get(), 500));
     }
     {
         SCOPED_TRACE("no-open-hang");
-        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"no-open-hang");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(commandLine));
+        ASSERT_TRUE(Launch(pipe, relay, commandLine, L"no-open-hang"));
         EXPECT_FALSE(ConnectBounded(pipe.Get(), 2000));
-        EXPECT_TRUE(relay.IsRunning());
+        EXPECT_TRUE(relay.WaitExit(0) == -1);
     }
     {
         SCOPED_TRACE("read-few-exit");
-        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"read-few-exit");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(commandLine));
+        ASSERT_TRUE(Launch(pipe, relay, commandLine, L"read-few-exit"));
         ASSERT_TRUE(ConnectBounded(pipe.Get(), 10000));
         const WriteOutcome outcome = WriteFrames(pipe.Get(), 10, 5000);
         EXPECT_EQ(outcome.written, 5);
@@ -438,23 +389,21 @@ TEST_F(FfmpegRelayTest, FaultModesBehaveAsTheirNamesSay)
     }
     {
         SCOPED_TRACE("read-few-stall");
-        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"read-few-stall");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(commandLine));
+        ASSERT_TRUE(Launch(pipe, relay, commandLine, L"read-few-stall"));
         ASSERT_TRUE(ConnectBounded(pipe.Get(), 10000));
         const WriteOutcome outcome = WriteFrames(pipe.Get(), 10, 1000);
         EXPECT_EQ(outcome.written, 5);
         EXPECT_TRUE(outcome.cancelled);
         EXPECT_EQ(outcome.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-        EXPECT_TRUE(relay.IsRunning());
+        EXPECT_TRUE(relay.WaitExit(0) == -1);
     }
     {
         SCOPED_TRACE("slow-finish");
-        ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", L"slow-finish");
-        ScopedHandle pipe(CreateFramePipe());
+        ScopedHandle pipe;
         RelayProcess relay;
-        ASSERT_TRUE(relay.Start(commandLine));
+        ASSERT_TRUE(Launch(pipe, relay, commandLine, L"slow-finish"));
         ASSERT_TRUE(ConnectBounded(pipe.Get(), 10000));
         EXPECT_EQ(WriteFrames(pipe.Get(), 10, 15000).written, 10);
         ::DisconnectNamedPipe(pipe.Get());
