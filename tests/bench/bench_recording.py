@@ -1,0 +1,107 @@
+"""Recording benchmark: takes of 10 s and 60 s (or the lengths given) made through the
+program's buttons under Wine with the simulated 30 fps sensor and the encoder relay. For each
+take it prints the wall-clock time it ran, the frames in the file against the 30 a second due,
+the sensor frames missing and repeated, and the start and stop latencies. Asserts nothing.
+
+    NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
+(scripts/bench-recording sets all of that up.)"""
+
+import os
+import re
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+
+from nvr import Driver, Recorder, Stage, env  # noqa: E402
+from nvr.recorder import IDM_QUIT  # noqa: E402
+from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, Take,  # noqa: E402
+                           frame_numbers_streamed, relay_env, stage_files)
+
+DEFAULT_TAKES = (10.0, 60.0)
+CONNECT_TIMEOUT = 30.0
+STOP_TIMEOUT = 30.0
+
+
+def stop_and_time(take, stage, name):
+    """Clicks Stop; returns (Moment the renamed file appeared, Moment Start was enabled),
+    polled together (None for one that did not come within STOP_TIMEOUT)."""
+    final = re.compile(re.escape(name) + "_.*")
+    take.click_stop()
+    renamed = enabled = None
+    seen_false = take.stop_clicked.earliest
+    deadline = time.monotonic() + STOP_TIMEOUT
+    while (renamed is None or enabled is None) and time.monotonic() < deadline:
+        sent = time.monotonic()
+        if renamed is None and any(final.match(n) and FINAL_NAME.match(n)
+                                   for n in os.listdir(stage.dir)):
+            renamed = Moment(seen_false, time.monotonic())
+        if enabled is None and take.driver.enabled(take.start_button):
+            enabled = Moment(seen_false, time.monotonic())
+            take.stopped = enabled
+            take.end_walls += (time.time(),)
+        seen_false = sent
+        time.sleep(0.002)
+    return renamed, enabled
+
+
+def ms(moment, since):
+    if moment is None:
+        return "      -- (did not happen)"
+    return (f"{1000 * (moment.mid - since.mid):8.1f} ms "
+            f"(+-{500 * (moment.width + since.width):.0f})")
+
+
+def bench_take(rec, stage, seconds, number):
+    name = f"bench{number}.mp4"
+    take = Take(rec, name).start(CONNECT_TIMEOUT)
+    time.sleep(seconds)
+    renamed, enabled = stop_and_time(take, stage, name)
+    ran, uncertainty = take.ran
+    finals = [n for n in stage_files(stage, re.escape(name) + "_.*") if FINAL_NAME.match(n)]
+    print(f"take of {seconds:.0f} s")
+    print(f"  wall-clock time recorded   {ran:10.3f} s (+-{1000 * uncertainty:.0f} ms; "
+          f"Stop enabled to Stop clicked)")
+    print(f"  start latency              {ms(take.connected, take.start_clicked)} "
+          f"(Start click to Stop enabled)")
+    print(f"  stop latency, file renamed {ms(renamed, take.stop_clicked)}")
+    print(f"  stop latency, Start on     {ms(enabled, take.stop_clicked)}")
+    if not finals:
+        print(f"  no renamed file: {stage_files(stage, re.escape(name) + '.*')}")
+        return
+    report = FrameReport.of(frame_numbers_streamed(stage.path(finals[0])))
+    expected = FRAMES_PER_SECOND * ran
+    print(f"  frames in the file         {report.count:10d}")
+    print(f"  frames expected (30 x t)   {expected:10.1f}  "
+          f"(difference {report.count - expected:+.1f})")
+    print(f"  sensor frames missing      {len(report.missing):10d}")
+    print(f"  frames repeated            {report.repeated:10d}")
+    print(f"  frames out of order        {len(report.backwards):10d}")
+    print(f"  detail: {report.describe()}", flush=True)
+
+
+def main(argv):
+    lengths = [float(a) for a in argv[1:]] or list(DEFAULT_TAKES)
+    print("recording through the buttons: simulated 30 fps sensor, encoder relay to Debian's "
+          "ffmpeg (libx264 ultrafast)", flush=True)
+    with Driver() as driver:
+        stage = Stage("bench_recording")
+        rec = Recorder(stage, driver, extra_env=relay_env(stage))
+        try:
+            rec.start()
+            for number, seconds in enumerate(lengths, 1):
+                bench_take(rec, stage, seconds, number)
+            driver.command(rec.control, IDM_QUIT)
+            rec.wait_exit(15.0)
+        finally:
+            rec.kill()
+    print(f"files kept in {stage.dir}")
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv))
+    except env.TestEnvError as error:
+        print(error, file=sys.stderr)
+        sys.exit(2)
