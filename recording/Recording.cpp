@@ -17,31 +17,37 @@ DWORD WINAPI ConnectThread(LPVOID pipe)
     return (connected || ::GetLastError() == ERROR_PIPE_CONNECTED) ? 1 : 0;
 }
 
-// Waits until the encoder has opened the pipe, the encoder has exited, or the time-out ends.
-// Returns true only when a client connected.
-bool WaitForEncoderConnection(HANDLE pipe, HANDLE encoder)
+// Starts waiting for the pipe's client on a helper thread: ConnectNamedPipe on a blocking pipe has
+// no time-out of its own, and waiting before the encoder starts leaves no moment in which the
+// encoder could open and read the pipe before the server is connected to it.
+HANDLE StartConnecting(HANDLE pipe)
 {
-    // ConnectNamedPipe on a blocking pipe has no time-out of its own: it runs on a helper thread
-    // and the wait on it is bounded, together with the encoder's exit.
-    ScopedHandle connector(::CreateThread(nullptr, 0, ConnectThread, pipe, 0, nullptr));
-    if (!connector.IsValid()) {
-        return false;
+    return ::CreateThread(nullptr, 0, ConnectThread, pipe, 0, nullptr);
+}
+
+// Ends a connection wait that is given up: cancels it, or, where the cancel can't reach it,
+// satisfies it with a client of our own, which goes when the caller closes the pipe.
+void AbandonConnecting(HANDLE connector)
+{
+    ::CancelSynchronousIo(connector);
+    if (::WaitForSingleObject(connector, 200) != WAIT_OBJECT_0) {
+        ScopedHandle unblock(
+            ::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ::WaitForSingleObject(connector, 2000);
     }
-    HANDLE waits[] = {connector.Get(), encoder};
-    DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kEncoderConnectTimeoutMs);
-    if (result != WAIT_OBJECT_0) {
-        // Give up: cancel the connect, or, where the cancel can't reach it, end it by connecting
-        // a client of our own, which the caller's failure path closes with the pipe.
-        ::CancelSynchronousIo(connector.Get());
-        if (::WaitForSingleObject(connector.Get(), 200) != WAIT_OBJECT_0) {
-            ScopedHandle unblock(::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
-            ::WaitForSingleObject(connector.Get(), 2000);
-        }
+}
+
+// Waits until a client has opened the pipe, the encoder has exited, or the time-out ends.
+// Returns true only when a client connected.
+bool WaitForEncoderConnection(HANDLE connector, HANDLE encoder)
+{
+    HANDLE waits[] = {connector, encoder};
+    if (::WaitForMultipleObjects(2, waits, FALSE, kEncoderConnectTimeoutMs) != WAIT_OBJECT_0) {
+        AbandonConnecting(connector);
         return false;
     }
     DWORD connected = 0;
-    return ::GetExitCodeThread(connector.Get(), &connected) && connected == 1;
+    return ::GetExitCodeThread(connector, &connected) && connected == 1;
 }
 
 // True when the pipe's client is the process `encoderId`, so that no other program receives
@@ -81,11 +87,16 @@ bool StartRecording(const std::wstring& path)
     if (!pipe.IsValid()) {
         return false;
     }
-    PROCESS_INFORMATION encoder = {};
-    if (!LaunchProcess(commandLine, &encoder)) {
+    ScopedHandle connector(StartConnecting(pipe.Get()));
+    if (!connector.IsValid()) {
         return false;
     }
-    if (!WaitForEncoderConnection(pipe.Get(), encoder.hProcess) ||
+    PROCESS_INFORMATION encoder = {};
+    if (!LaunchProcess(commandLine, &encoder)) {
+        AbandonConnecting(connector.Get());
+        return false;
+    }
+    if (!WaitForEncoderConnection(connector.Get(), encoder.hProcess) ||
         !ClientIsEncoder(pipe.Get(), encoder.dwProcessId)) {
         EndEncoder(encoder);
         return false;
