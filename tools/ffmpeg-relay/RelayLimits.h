@@ -22,6 +22,8 @@ constexpr DWORD kHangMs = 120000;
 constexpr DWORD kSlowFinishMs = 7000;
 // Frames read by the read-few fault modes.
 constexpr uint32_t kFewFrames = 5;
+// Frames the relay holds while Debian's ffmpeg is slower than the recorder (about 74 MB).
+constexpr size_t kQueuedChunks = 60;
 
 // Exit codes of the relay's own failures (ffmpeg's status is passed on unchanged).
 constexpr int kExitFailure = 1;

@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cwchar>
 #include <vector>
 
@@ -136,35 +139,119 @@ bool WriteAll(HANDLE file, const BYTE* data, DWORD size)
     return true;
 }
 
-// Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
-// failed (ffmpeg stopped reading), true at the end of the input.
-bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
+// Frames read from the pipe and not yet written to ffmpeg. The pipe is read on a thread of its
+// own, as real ffmpeg reads its input, so the recorder's writes are taken at once even while
+// Debian's ffmpeg is still starting up or briefly slower.
+class ChunkQueue {
+public:
+    // Adds a chunk, waiting while the queue is full; drops it once the writer has failed.
+    void Push(std::vector<BYTE> chunk)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait(lock, [this] { return m_chunks.size() < kQueuedChunks || m_failed; });
+        if (!m_failed) {
+            m_chunks.push_back(std::move(chunk));
+            m_changed.notify_all();
+        }
+    }
+
+    void End()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+
+    void Fail()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_failed = true;
+        m_changed.notify_all();
+    }
+
+    // The next chunk; false once the input has ended and everything was taken.
+    bool Pop(std::vector<BYTE>& chunk)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait(lock, [this] { return !m_chunks.empty() || m_ended; });
+        if (m_chunks.empty()) {
+            return false;
+        }
+        chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<std::vector<BYTE>> m_chunks;
+    bool m_ended = false;
+    bool m_failed = false;
+};
+
+struct PipeReader {
+    HANDLE pipe;
+    ChunkQueue* queue;
+    RunRecord* record;
+};
+
+// Reads the frame pipe into the queue until the pipe ends.
+DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
-    std::vector<BYTE> buffer(kFrameBytes);
+    PipeReader& reader = *static_cast<PipeReader*>(param);
     for (;;) {
+        std::vector<BYTE> chunk(kFrameBytes);
         DWORD read = 0;
-        if (!::ReadFile(pipe, buffer.data(), kFrameBytes, &read, nullptr)) {
+        if (!::ReadFile(reader.pipe, chunk.data(), kFrameBytes, &read, nullptr)) {
             const DWORD error = ::GetLastError();
             // A closed pipe reads as 233 under Wine and 109 on Windows: both are the end.
             if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) {
                 LogMessage(L"frame pipe read failed (error " + std::to_wstring(error) +
                            L"); taken as the end of the input");
             }
-            return true;
+            break;
         }
         if (read == 0) {
-            return true;
+            break;
         }
-        record.bytes += read;
+        reader.record->bytes += read;
+        chunk.resize(read);
+        reader.queue->Push(std::move(chunk));
+    }
+    reader.queue->End();
+    return 0;
+}
+
+// Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
+// failed (ffmpeg stopped reading), true at the end of the input. After a failure the pipe's
+// reader thread is left to run until the relay exits, which closes the pipe.
+bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
+{
+    // Lives until the process ends, since an abandoned reader thread may still use it.
+    static ChunkQueue queue;
+    static PipeReader reader;
+    reader = PipeReader{pipe, &queue, &record};
+    OwnedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
+    if (!readerThread.IsValid()) {
+        return false;
+    }
+    std::vector<BYTE> chunk;
+    while (queue.Pop(chunk)) {
         g_writeSince = ::GetTickCount64();
-        const bool written = WriteAll(fifo, buffer.data(), read);
+        const bool written = WriteAll(fifo, chunk.data(), static_cast<DWORD>(chunk.size()));
         g_writeSince = 0;
         if (!written) {
             LogMessage(L"writing to ffmpeg failed (error " + std::to_wstring(::GetLastError()) +
                        L"): it has stopped reading");
+            queue.Fail();
             return false;
         }
     }
+    // The reader ended the queue on its way out.
+    ::WaitForSingleObject(readerThread.Get(), 5000);
+    return true;
 }
 
 // Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
