@@ -38,12 +38,15 @@ void CancelWriteInProgress()
 // Takes g_pipeLock from the main thread. A write in progress gets kWritePatienceMs to finish;
 // after that it is an encoder that no longer reads, and the write is cancelled until the lock
 // comes free. Cancellation only works while the writer is inside the write, so it is repeated.
-std::unique_lock<std::timed_mutex> LockPipeAbandoningStalledWrite()
+// Sets `abandoned` when a write had to be cancelled.
+std::unique_lock<std::timed_mutex> LockPipeAbandoningStalledWrite(bool& abandoned)
 {
     std::unique_lock<std::timed_mutex> lock(g_pipeLock, std::defer_lock);
+    abandoned = false;
     if (lock.try_lock_for(std::chrono::milliseconds(kWritePatienceMs))) {
         return lock;
     }
+    abandoned = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
         CancelWriteInProgress();
         if (lock.try_lock_for(std::chrono::milliseconds(50))) {
@@ -62,22 +65,25 @@ DWORD WINAPI FlushThread(LPVOID pipe)
     return 0;
 }
 
-// Waits until the encoder has read everything written, for at most kFlushBoundMs.
-void FlushWithinBound(HANDLE pipe)
+// Waits until the encoder has read everything written, for at most kFlushBoundMs. Returns
+// false when the flush had to be given up.
+bool FlushWithinBound(HANDLE pipe)
 {
     // FlushFileBuffers has no time-out of its own, so it runs on a helper thread that can be
     // cancelled when the encoder stops reading.
     HANDLE flusher = ::CreateThread(nullptr, 0, FlushThread, pipe, 0, nullptr);
     if (flusher == nullptr) {
-        return;
+        return false;
     }
-    if (::WaitForSingleObject(flusher, kFlushBoundMs) != WAIT_OBJECT_0) {
+    bool flushed = ::WaitForSingleObject(flusher, kFlushBoundMs) == WAIT_OBJECT_0;
+    if (!flushed) {
         ::CancelSynchronousIo(flusher);
         // The disconnect that follows ends any flush that the cancel missed.
         ::DisconnectNamedPipe(pipe);
         ::WaitForSingleObject(flusher, 1000);
     }
     ::CloseHandle(flusher);
+    return flushed;
 }
 
 } // namespace
@@ -128,17 +134,19 @@ int WriteFramesToPipe(const BYTE* frame, int count)
     return written;
 }
 
-void CloseFramePipe()
+bool CloseFramePipe()
 {
-    std::unique_lock<std::timed_mutex> lock = LockPipeAbandoningStalledWrite();
+    bool abandoned = false;
+    std::unique_lock<std::timed_mutex> lock = LockPipeAbandoningStalledWrite(abandoned);
     if (!IsHeld(g_pipe)) {
         g_pipe = nullptr;
-        return;
+        return !abandoned;
     }
-    FlushWithinBound(g_pipe);
+    bool flushed = FlushWithinBound(g_pipe);
     ::DisconnectNamedPipe(g_pipe);
     ::CloseHandle(g_pipe);
     g_pipe = nullptr;
+    return flushed && !abandoned;
 }
 
 uint32_t FramePipeGeneration()

@@ -34,8 +34,9 @@ int WriteFramesToPipe(const BYTE* frame, int count);
 
 // Main thread: closes g_pipe within a bounded time (flush, disconnect, close, set to null).
 // A write in progress is given kWritePatienceMs, then abandoned; the flush gives up after
-// kFlushBoundMs. Does nothing when no pipe is held.
-void CloseFramePipe();
+// kFlushBoundMs. Returns false when the encoder had stopped taking frames (a write was
+// abandoned or the flush given up), true when it took everything or no pipe was held.
+bool CloseFramePipe();
 
 // The current recording's generation; it changes with every PublishFramePipe.
 uint32_t FramePipeGeneration();

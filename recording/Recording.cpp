@@ -115,9 +115,15 @@ void StopRecording()
     if (!g_isRecording.load()) {
         return;
     }
-    CloseFramePipe();
+    bool encoderTookEverything = CloseFramePipe();
     if (g_encoder.hProcess != nullptr) {
-        ::WaitForSingleObject(g_encoder.hProcess, kEncoderExitWaitMs);
+        if (::WaitForSingleObject(g_encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 &&
+            !encoderTookEverything) {
+            // An encoder that stopped taking frames and has not ended since is hung: left
+            // alone it would stay for good. One that took everything is only slow to finish
+            // its file and goes on by itself.
+            ::TerminateProcess(g_encoder.hProcess, 1);
+        }
         ::CloseHandle(g_encoder.hProcess);
     }
     if (g_encoder.hThread != nullptr) {

@@ -19,5 +19,6 @@ bool StartRecording(const std::wstring& path);
 
 // Ends the running recording: closes the pipe (bounded), waits up to kEncoderExitWaitMs for the
 // encoder, moves the file to its timestamped name, stores that name as LastPath, and puts the
-// buttons back. Does nothing unless a recording runs.
+// buttons back. An encoder still running after the wait is left to finish its file, unless it
+// had stopped taking frames: that one is hung and is ended. Does nothing unless a recording runs.
 void StopRecording();

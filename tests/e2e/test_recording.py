@@ -234,8 +234,10 @@ class RecordingTests(RecorderTestCase):
             print(f"stop took {stopped.latest - take.stop_clicked.earliest:.2f} s", flush=True)
             self.assertTrue(is_idle(rec))
             self.assert_quiet(rec)
-            # The stalled encoder is left running (a stop never terminates it) but holds
-            # nothing that keeps a new recording from starting.
+            # An encoder that stopped taking frames and did not end within the wait is hung:
+            # the stop ends it.
+            self.wait_until(lambda: not encoders_of(self.driver, rec.pid), 10.0,
+                            message="the hung encoder's end")
             self.assert_other_copy_records()
 
     def test_stop_waits_for_a_slowly_finishing_encoder_then_renames(self):
