@@ -5,6 +5,7 @@
 #include "RelayCommand.h"
 #include "RelayLimits.h"
 #include "RelayLog.h"
+#include "platform/ScopedHandle.h"
 
 #include <windows.h>
 
@@ -19,28 +20,6 @@
 namespace {
 
 enum class Fault { None, NoOpenExit, NoOpenHang, ReadFewExit, ReadFewStall, SlowFinish };
-
-// Closes the handle it owns when it goes out of scope, or earlier through Close().
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : m_handle(handle) {}
-    ~OwnedHandle() { Close(); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-
-    HANDLE Get() const { return m_handle; }
-    bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-    void Close()
-    {
-        if (IsValid()) {
-            ::CloseHandle(m_handle);
-        }
-        m_handle = nullptr;
-    }
-
-private:
-    HANDLE m_handle;
-};
 
 // Maps NVR_RELAY_FAULT's value to a mode; false for an unknown value.
 bool ParseFault(const std::wstring& name, Fault& fault)
@@ -233,7 +212,7 @@ bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
     static ChunkQueue queue;
     static PipeReader reader;
     reader = PipeReader{pipe, &queue, &record};
-    OwnedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
+    ScopedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
     if (!readerThread.IsValid()) {
         return false;
     }
@@ -267,7 +246,7 @@ int Stall(RunRecord& record)
 // The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status.
 int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
 {
-    OwnedHandle pipe(pipeHandle);
+    ScopedHandle pipe(pipeHandle);
     const std::wstring& output = OutputPath(command);
     std::vector<wchar_t> fullOutput(32768);
     std::string unixOutput;
@@ -296,9 +275,9 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
         return kExitFailure;
     }
 
-    OwnedHandle fifo(OpenFifoForWriting(encoder));
+    ScopedHandle fifo(OpenFifoForWriting(encoder));
     if (fifo.IsValid()) {
-        OwnedHandle watchdog(::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
+        ScopedHandle watchdog(::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
         RelayFrames(pipe.Get(), fifo.Get(), record);
     } else {
         wchar_t code[16] = {};
@@ -307,8 +286,8 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
                    L"): ffmpeg has already ended");
     }
     // Closing the FIFO is ffmpeg's end of input; closing the pipe tells the recorder we are done.
-    pipe.Close();
-    fifo.Close();
+    pipe.Reset();
+    fifo.Reset();
 
     int status = kExitFailure;
     if (!WaitForEncoderStatus(encoder, kFinishLimitMs, status)) {
@@ -358,7 +337,7 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         return kExitNoPipe;
     }
     if (fault == Fault::ReadFewExit || fault == Fault::ReadFewStall) {
-        OwnedHandle owned(pipe);
+        ScopedHandle owned(pipe);
         ReadExactly(pipe, uint64_t{kFewFrames} * kFrameBytes, record);
         return fault == Fault::ReadFewExit ? kExitFailure : Stall(record);
     }
