@@ -255,7 +255,7 @@ TEST_F(KinectSim, ColourFramesArriveInTimeCarryTheirNumberAndAreCounted)
     EXPECT_EQ(counts["color_handed"], handed);
 }
 
-TEST_F(KinectSim, FrameLimitNewestFrameAndBadReleases)
+TEST_F(KinectSim, FrameLimitBufferedFramesAndBadReleases)
 {
     Runtime nui;
     ASSERT_TRUE(nui.Bound());
@@ -277,11 +277,17 @@ TEST_F(KinectSim, FrameLimitNewestFrameAndBadReleases)
     EXPECT_EQ(nui.nextFrame(stream, 0, &refused), E_NUI_FRAME_NO_DATA);
     EXPECT_EQ(refused, nullptr);
 
-    // Once one is back, the newest frame comes, skipping the ones in between.
+    // Once one is back, the older of the two buffered frames comes (those before it were
+    // dropped), and the newer one follows at once.
     ASSERT_EQ(nui.releaseFrame(stream, second), S_OK);
+    const NUI_IMAGE_FRAME* buffered = nullptr;
+    ASSERT_EQ(nui.nextFrame(stream, 0, &buffered), S_OK);
+    EXPECT_GE(buffered->dwFrameNumber, secondNumber + 4);
+    const DWORD bufferedNumber = buffered->dwFrameNumber;
+    ASSERT_EQ(nui.releaseFrame(stream, buffered), S_OK);
     const NUI_IMAGE_FRAME* newest = nullptr;
     ASSERT_EQ(nui.nextFrame(stream, 0, &newest), S_OK);
-    EXPECT_GE(newest->dwFrameNumber, secondNumber + 5);
+    EXPECT_EQ(newest->dwFrameNumber, bufferedNumber + 1);
     const long long newestNumber = newest->dwFrameNumber;
 
     // Releasing twice, or a frame never handed out, is refused; so is locking a released one.
@@ -295,7 +301,7 @@ TEST_F(KinectSim, FrameLimitNewestFrameAndBadReleases)
     EXPECT_EQ(nui.releaseFrame(stream, newest), S_OK);
     nui.shutdown();
     auto counts = Counts();
-    EXPECT_EQ(counts["color_handed"], 3);
+    EXPECT_EQ(counts["color_handed"], 4);
     EXPECT_EQ(counts["color_refused"], 1);
     EXPECT_EQ(counts["release_invalid"], 2);
     EXPECT_EQ(counts["lock_invalid"], 1);

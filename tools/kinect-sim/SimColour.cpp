@@ -91,7 +91,7 @@ bool IsOpenStream(HANDLE stream) {
     return g_streamOpen && stream == StreamHandle();
 }
 
-void HandOut(FrameSlot* slot, LONGLONG frameNumber) {
+void HandOut(FrameSlot* slot, LONGLONG frameNumber, LONGLONG newest) {
     g_lastHanded = frameNumber;
     slot->handedOut = true;
     slot->locked = false;
@@ -106,7 +106,7 @@ void HandOut(FrameSlot* slot, LONGLONG frameNumber) {
     SimCount(kCountColorHanded);
     SimSetCounter(kCountLastColorFrame, frameNumber);
     // The newest frame is out: nothing newer waits until the next one begins.
-    if (g_frameEvent != nullptr) {
+    if (g_frameEvent != nullptr && frameNumber == newest) {
         ::ResetEvent(g_frameEvent);
     }
 }
@@ -353,7 +353,10 @@ HRESULT SimColourGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME
         }
         newest = SimFrameNow();
     }
-    HandOut(slot, newest);
+    // Like the runtime, the stream buffers the frame limit's worth of frames: a caller that comes
+    // late gets the oldest frame still buffered, and only frames beyond the buffer are dropped.
+    const LONGLONG oldestBuffered = newest - static_cast<LONGLONG>(g_frameLimit) + 1;
+    HandOut(slot, std::max(g_lastHanded + 1, oldestBuffered), newest);
     *frameOut = &slot->frame;
     return S_OK;
 }
