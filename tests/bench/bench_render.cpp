@@ -15,6 +15,7 @@
 #include "recording/FramePipe.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
+#include "tests/support/FramePipeClient.h"
 
 namespace {
 
@@ -52,32 +53,18 @@ struct Reader {
 
 void ReadFrames(Reader* reader)
 {
-    HANDLE pipe = INVALID_HANDLE_VALUE;
-    while (pipe == INVALID_HANDLE_VALUE) {
-        pipe = ::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            ::Sleep(5);
-        }
-    }
+    HANDLE pipe = OpenFramePipeClient(10000);
     std::vector<BYTE> buffer(kFrameBytes);
-    size_t filled = 0;
     bool stalled = false;
     for (;;) {
         if (!stalled && reader->stallAt >= 0 && Now() - reader->start >= reader->stallAt) {
             stalled = true;
             ::Sleep(static_cast<DWORD>(reader->stallFor * 1000));
         }
-        DWORD got = 0;
-        if (!::ReadFile(pipe, buffer.data() + filled, static_cast<DWORD>(kFrameBytes - filled),
-                        &got, nullptr) ||
-            got == 0) {
+        if (!ReadWholeFrame(pipe, buffer.data())) {
             break;
         }
-        filled += got;
-        if (filled == kFrameBytes) {
-            filled = 0;
-            reader->frames.fetch_add(1);
-        }
+        reader->frames.fetch_add(1);
     }
     ::CloseHandle(pipe);
 }

@@ -17,6 +17,7 @@
 #include "recording/FramePipe.h"
 #include "recording/Recording.h"
 #include "settings/Settings.h"
+#include "tests/support/FramePipeClient.h"
 
 namespace {
 
@@ -43,32 +44,18 @@ std::atomic<int> g_launches{0};
 void PlayEncoder(HANDLE exited, EncoderPart part, EncoderLog* log)
 {
     if (part != EncoderPart::NeverOpens) {
-        HANDLE pipe = INVALID_HANDLE_VALUE;
-        for (int attempt = 0; attempt < 200 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-            pipe = ::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
-            if (pipe == INVALID_HANDLE_VALUE) {
-                ::Sleep(10);
-            }
-        }
+        HANDLE pipe = OpenFramePipeClient(2000);
         std::vector<BYTE> frame(kFrameBytes);
-        size_t filled = 0;
         for (;;) {
             if (part == EncoderPart::StopsReading && log->framesRead.load() >= 1) {
                 ::Sleep(6000);
                 break;
             }
-            DWORD got = 0;
-            if (!::ReadFile(pipe, frame.data() + filled, static_cast<DWORD>(kFrameBytes - filled),
-                            &got, nullptr) || got == 0) {
+            if (!ReadWholeFrame(pipe, frame.data())) {
                 log->sawEnd.store(true);
                 break;
             }
-            filled += got;
-            if (filled == kFrameBytes) {
-                filled = 0;
-                log->framesRead.fetch_add(1);
-            }
+            log->framesRead.fetch_add(1);
         }
         ::CloseHandle(pipe);
     }

@@ -18,6 +18,7 @@
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
+#include "tests/support/FramePipeClient.h"
 
 namespace {
 
@@ -43,27 +44,10 @@ struct ReadFrame {
 // Reads whole frames from the pipe's client end until the pipe closes.
 void ReadPipe(std::vector<ReadFrame>* frames, std::atomic<bool>* ended)
 {
-    HANDLE pipe = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 500 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-        pipe = ::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            ::Sleep(10);
-        }
-    }
+    HANDLE pipe = OpenFramePipeClient(5000);
     std::vector<BYTE> frame(kFrameBytes);
-    size_t filled = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(pipe, frame.data() + filled, static_cast<DWORD>(kFrameBytes - filled), &got,
-                        nullptr) ||
-            got == 0) {
-            break;
-        }
-        filled += got;
-        if (filled == kFrameBytes) {
-            frames->push_back({DecodeFrameNumber(frame.data()), Clock::now()});
-            filled = 0;
-        }
+    while (ReadWholeFrame(pipe, frame.data())) {
+        frames->push_back({DecodeFrameNumber(frame.data()), Clock::now()});
     }
     ::CloseHandle(pipe);
     ended->store(true);
