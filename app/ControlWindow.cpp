@@ -4,11 +4,10 @@
 
 #include <string>
 
-#include "app/AppState.h"
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
-#include "recording/FramePipe.h"
 #include "recording/Recording.h"
+#include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
 
 static_assert(sizeof(OPENFILENAMEW) == 152 || sizeof(void*) != 8, "OPENFILENAMEW is 152 bytes");
@@ -22,6 +21,12 @@ constexpr int kPathCapacity = MAX_PATH;
 constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE;
+
+// The controls that the commands read or switch, and the banner; main thread only.
+HWND g_hwndPathEdit = nullptr;
+HWND g_hwndStart = nullptr;
+HWND g_hwndStop = nullptr;
+HBITMAP g_banner = nullptr;
 
 // The path the user has just chosen in the Save dialog, which already asked before replacing
 // an existing file. The next Start command uses the confirmation up.
@@ -38,6 +43,7 @@ HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, D
 void OnCreate(HWND hwnd)
 {
     GetSettingsIniPath(); // makes sure the settings folder exists
+    SetEncoderLostReport(hwnd, WM_APP_ENCODER_LOST);
     RECT client = {};
     ::GetClientRect(hwnd, &client);
     int left = ControlBlockLeft(client.right);
@@ -49,8 +55,8 @@ void OnCreate(HWND hwnd)
     HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
                                   200, 25, IDC_SHOW_COLOR);
     ::SendMessageW(checkbox, BM_SETCHECK, BST_CHECKED, 0);
-    g_hwndPathEdit = CreateControl(hwnd, L"EDIT", L"", kEditStyle, left + 90, 60, 170, 20,
-                                   IDC_PATH_EDIT);
+    g_hwndPathEdit =
+        CreateControl(hwnd, L"EDIT", L"", kEditStyle, left + 90, 60, 170, 20, IDC_PATH_EDIT);
     ::SetWindowTextW(g_hwndPathEdit, path.c_str());
     g_hwndStart = CreateControl(hwnd, L"BUTTON", L"Start Recording", kButtonStyle, left, 100, 120,
                                 30, IDC_START);
@@ -108,7 +114,7 @@ void OnStart(HWND hwnd)
     ::GetWindowTextW(g_hwndPathEdit, text, kPathCapacity);
     std::wstring path = text;
     WriteLastPath(path);
-    if (g_isRecording.load()) {
+    if (IsRecording()) {
         return;
     }
     if (!ConfirmReplace(hwnd, path)) {
@@ -116,7 +122,21 @@ void OnStart(HWND hwnd)
     }
     if (!StartRecording(path)) {
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
+        return;
     }
+    ::EnableWindow(g_hwndStart, FALSE);
+    ::EnableWindow(g_hwndStop, TRUE);
+}
+
+// Stop: ends the take and puts the buttons back.
+void OnStop()
+{
+    if (!IsRecording()) {
+        return;
+    }
+    StopRecording();
+    ::EnableWindow(g_hwndStart, TRUE);
+    ::EnableWindow(g_hwndStop, FALSE);
 }
 
 // The Save dialog, always proposing "output.mp4"; a chosen path goes into the edit box only.
@@ -159,9 +179,7 @@ void OnCommand(HWND hwnd, int id)
         OnStart(hwnd);
         break;
     case IDC_STOP:
-        if (g_isRecording.load()) {
-            StopRecording();
-        }
+        OnStop();
         break;
     case IDC_SAVE_PATH:
         OnSavePath(hwnd);
@@ -177,14 +195,14 @@ void OnCommand(HWND hwnd, int id)
     }
 }
 
-// Frame writes failed because the encoder has gone: the recording is stopped as if Stop had
-// been pressed, and the user is told. A report from an earlier recording is ignored.
-void OnEncoderLost(HWND hwnd, WPARAM generation)
+// Frame writes failed because the encoder has gone: the take is stopped as if Stop had been
+// pressed, and the user is told. A report from an earlier take is ignored.
+void OnEncoderLost(HWND hwnd, WPARAM takeId)
 {
-    if (!g_isRecording.load() || generation != FramePipeGeneration()) {
+    if (!IsCurrentTake(takeId)) {
         return;
     }
-    StopRecording();
+    OnStop();
     ::MessageBoxW(hwnd, L"Recording stopped: FFmpeg ended unexpectedly.", L"Error", MB_OK);
 }
 

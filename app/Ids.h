@@ -11,6 +11,6 @@ constexpr int IDC_PATH_EDIT = 0;
 constexpr int IDM_QUIT = 101;
 constexpr int IDM_ABOUT = 102;
 
-// Posted by the render thread to the control window when frame writes fail because the encoder
-// has gone; wParam and lParam are unused.
+// Posted by a take's writer thread to the control window when frame writes fail because the
+// encoder has gone; wParam is the take's id, lParam is unused.
 constexpr UINT WM_APP_ENCODER_LOST = WM_APP + 1;

@@ -8,5 +8,6 @@ constexpr const wchar_t* kOutputWindowTitle = L"Kinect Output";
 constexpr int kOutputWindowWidth = 660;
 constexpr int kOutputWindowHeight = 520;
 
-// The output window's procedure: destroying it ends the program; it paints nothing itself.
+// The output window's procedure: destroying it ends the program; the render thread paints it,
+// asked again whenever the window needs painting.
 LRESULT CALLBACK OutputWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

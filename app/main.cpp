@@ -2,20 +2,18 @@
 
 #include <windows.h>
 
-#include "app/AppState.h"
 #include "app/ControlWindow.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
+#include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
 
 namespace {
 
-// How long shutdown lets the render thread finish its pass before abandoning a frame write
-// that the encoder no longer takes, and how long it then keeps trying.
-constexpr DWORD kRenderJoinPatienceMs = 1000;
-constexpr int kRenderJoinCancelAttempts = 40;
-constexpr DWORD kRenderJoinCancelIntervalMs = 50;
+// How long shutdown waits for the render thread to finish its pass. A pass never waits for the
+// encoder, so only a stuck platform call could hold it longer.
+constexpr DWORD kRenderJoinBoundMs = 2000;
 
 ATOM RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, WNDPROC procedure)
 {
@@ -32,28 +30,20 @@ ATOM RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, WN
 HWND CreateTopLevelWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title,
                           int width, int height)
 {
-    return ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                             CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
+    return ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                             width, height, nullptr, nullptr, instance, nullptr);
 }
 
-// Asks the render thread to stop and waits for it, within a bound: a pass blocked in a frame
-// write is given a moment, then its write is cancelled.
-void JoinRenderThread(HANDLE renderThread)
+// Asks the render thread to stop and waits for it, within a bound. Returns true when it ended.
+bool JoinRenderThread(HANDLE renderThread)
 {
     if (renderThread == nullptr) {
-        return;
+        return true;
     }
     RequestRenderStop();
-    if (::WaitForSingleObject(renderThread, kRenderJoinPatienceMs) != WAIT_OBJECT_0) {
-        for (int attempt = 0; attempt < kRenderJoinCancelAttempts; ++attempt) {
-            ::CancelSynchronousIo(renderThread);
-            if (::WaitForSingleObject(renderThread, kRenderJoinCancelIntervalMs) ==
-                WAIT_OBJECT_0) {
-                break;
-            }
-        }
-    }
+    bool ended = ::WaitForSingleObject(renderThread, kRenderJoinBoundMs) == WAIT_OBJECT_0;
     ::CloseHandle(renderThread);
+    return ended;
 }
 
 } // namespace
@@ -62,11 +52,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     RegisterWindowClass(instance, kControlWindowClass, CS_OWNDC, MainWndProc);
     HMENU menuBar = CreateMainMenu();
-    g_hwndControl = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,
-                                         kControlWindowWidth, kControlWindowHeight);
-    ::ShowWindow(g_hwndControl, showCommand);
-    ::SetMenu(g_hwndControl, menuBar);
-    ::DrawMenuBar(g_hwndControl);
+    HWND control = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,
+                                        kControlWindowWidth, kControlWindowHeight);
+    ::ShowWindow(control, showCommand);
+    ::SetMenu(control, menuBar);
+    ::DrawMenuBar(control);
 
     RegisterWindowClass(instance, kOutputWindowClass, 0, OutputWndProc);
     g_hwndOutput = CreateTopLevelWindow(instance, kOutputWindowClass, kOutputWindowTitle,
@@ -80,6 +70,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
                        &g_colorStream);
     g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
+    SetRenderedFrameSink(FeedRecording);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
 
     MSG message = {};
@@ -90,8 +81,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     // A running recording is left as it is: its pipe closes with the process, and the encoder
     // finishes the file under the name it was started with.
-    JoinRenderThread(renderThread);
+    bool renderEnded = JoinRenderThread(renderThread);
     NuiShutdown();
+    if (!renderEnded) {
+        // The render thread may still be using what the rest of shutdown would destroy: end the
+        // process here. Its handles close with it, so the encoder still sees its input end.
+        ::TerminateProcess(::GetCurrentProcess(), 0);
+    }
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);
     }

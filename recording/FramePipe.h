@@ -1,42 +1,28 @@
-// The frame pipe between the render thread and the encoder: its creation, the render thread's
-// guarded frame writes, and its bounded close at the end of a recording.
+// The frame pipe between the recorder and the encoder: its creation, the bounded wait for the
+// encoder to open it, and the check that the client is the encoder.
 //
-// g_pipe is read, written and closed only under g_pipeLock, so the render thread sees the pipe
-// whenever it sees g_isRecording set and never writes to a handle that has been closed. A write
-// that an encoder no longer takes is abandoned (cancelled) rather than waited for.
+// The pipe is opened for overlapped I/O so that every wait on it has a bound: the connection is
+// raced against the encoder's exit and a time-out, and the writer thread's frame writes can be
+// given up on without a second thread touching the handle.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-
 // The pipe's name; the encoder opens it by this name.
 constexpr const wchar_t* kFramePipeName = L"\\\\.\\pipe\\vuduvazidozu";
 
-// How long a close waits for a frame write in progress before abandoning it.
-constexpr DWORD kWritePatienceMs = 1000;
-// How long a close waits for the encoder to take what has been written (flush).
-constexpr DWORD kFlushBoundMs = 4000;
-
-// Creates the server end: outbound, blocking byte stream, one instance, system-sized buffers,
-// not inheritable. Returns INVALID_HANDLE_VALUE on failure (for example the name is taken).
+// Creates the server end: outbound, byte stream, one instance, system-sized buffers, not
+// inheritable. Returns INVALID_HANDLE_VALUE on failure (for example the name is taken).
 HANDLE CreateFramePipe();
 
-// Main thread: makes `pipe` the recording's frame pipe (g_pipe) and starts a new recording
-// generation. Call before g_isRecording is set.
-void PublishFramePipe(HANDLE pipe);
+// Starts waiting for the pipe's client. Call before the encoder starts, so no moment exists in
+// which the encoder could open the pipe unnoticed. Main thread; one wait at a time.
+bool BeginFramePipeConnect(HANDLE pipe);
 
-// Render thread: while g_isRecording is set and g_pipe is held, writes `count` copies of the
-// frame (kFrameBytes each, one blocking write per frame). Returns how many entered the pipe.
-// When a write fails because the encoder has gone, posts WM_APP_ENCODER_LOST (with the
-// recording's generation as wParam) to the control window once and writes nothing more.
-int WriteFramesToPipe(const BYTE* frame, int count);
+// Ends the wait begun above: true when a client opened the pipe within `timeoutMs`, false when
+// `encoder` exited first or the time ran out (a null `encoder` gives up at once). A wait given
+// up on is cancelled before this returns, so nothing is left pending on the pipe.
+bool FinishFramePipeConnect(HANDLE pipe, HANDLE encoder, DWORD timeoutMs);
 
-// Main thread: closes g_pipe within a bounded time (flush, disconnect, close, set to null).
-// A write in progress is given kWritePatienceMs, then abandoned; the flush gives up after
-// kFlushBoundMs. Returns false when the encoder had stopped taking frames (a write was
-// abandoned or the flush given up), true when it took everything or no pipe was held.
-bool CloseFramePipe();
-
-// The current recording's generation; it changes with every PublishFramePipe.
-uint32_t FramePipeGeneration();
+// The process id of the pipe's client, or 0 when it can't be told.
+DWORD FramePipeClientProcessId(HANDLE pipe);

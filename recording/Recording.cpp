@@ -1,64 +1,67 @@
 #include "recording/Recording.h"
 
-#include "app/AppState.h"
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 #include "platform/Platform.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
 #include "recording/FramePipe.h"
+#include "recording/FrameQueue.h"
+#include "recording/FrameTimeline.h"
+#include "recording/FrameWriter.h"
 #include "recording/RecordingFileName.h"
 #include "settings/Settings.h"
 
 namespace {
 
-DWORD WINAPI ConnectThread(LPVOID pipe)
+// A take runs. Set once the encoder is connected and the writer runs, cleared last at the stop.
+std::atomic<bool> g_isRecording{false};
+// Counts takes; a take's id goes with its encoder-lost report.
+std::atomic<WPARAM> g_takeId{0};
+HWND g_reportWindow = nullptr;
+UINT g_reportMessage = 0;
+
+// The running take; main thread only.
+HANDLE g_pipe = nullptr;
+PROCESS_INFORMATION g_encoder = {};
+SYSTEMTIME g_recordStart = {};
+std::wstring g_outputPath;
+std::shared_ptr<FrameWriter> g_writer;
+
+// What the render thread feeds; guarded by g_feedLock, which the main thread holds only to
+// hand a take's queue over or take it back.
+std::mutex g_feedLock;
+std::shared_ptr<FrameQueue> g_feedQueue;
+FrameTimeline g_timeline;
+bool g_timelineStarted = false;
+uint64_t g_lastQueuedSequence = 0;
+
+int64_t NowTicks()
 {
-    BOOL connected = ::ConnectNamedPipe(static_cast<HANDLE>(pipe), nullptr);
-    // An encoder that opened the pipe before the call leaves it connected already.
-    return (connected || ::GetLastError() == ERROR_PIPE_CONNECTED) ? 1 : 0;
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
 }
 
-// Starts waiting for the pipe's client on a helper thread: ConnectNamedPipe on a blocking pipe has
-// no time-out of its own, and waiting before the encoder starts leaves no moment in which the
-// encoder could open and read the pipe before the server is connected to it.
-HANDLE StartConnecting(HANDLE pipe)
+int64_t TicksPerSecond()
 {
-    return ::CreateThread(nullptr, 0, ConnectThread, pipe, 0, nullptr);
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
 }
 
-// Ends a connection wait that is given up: cancels it, or, where the cancel can't reach it,
-// satisfies it with a client of our own, which goes when the caller closes the pipe.
-void AbandonConnecting(HANDLE connector)
+// True when the pipe's client is the started encoder, so that no other program receives the
+// frames.
+bool ClientIsEncoder(HANDLE pipe, const PROCESS_INFORMATION& encoder)
 {
-    ::CancelSynchronousIo(connector);
-    if (::WaitForSingleObject(connector, 200) != WAIT_OBJECT_0) {
-        ScopedHandle unblock(
-            ::CreateFileW(kFramePipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ::WaitForSingleObject(connector, 2000);
-    }
+    DWORD clientId = FramePipeClientProcessId(pipe);
+    return clientId != 0 && clientId == encoder.dwProcessId;
 }
 
-// Waits until a client has opened the pipe, the encoder has exited, or the time-out ends.
-// Returns true only when a client connected.
-bool WaitForEncoderConnection(HANDLE connector, HANDLE encoder)
-{
-    HANDLE waits[] = {connector, encoder};
-    if (::WaitForMultipleObjects(2, waits, FALSE, kEncoderConnectTimeoutMs) != WAIT_OBJECT_0) {
-        AbandonConnecting(connector);
-        return false;
-    }
-    DWORD connected = 0;
-    return ::GetExitCodeThread(connector, &connected) && connected == 1;
-}
-
-// True when the pipe's client is the process `encoderId`, so that no other program receives
-// the frames.
-bool ClientIsEncoder(HANDLE pipe, DWORD encoderId)
-{
-    ULONG clientId = 0;
-    return ::GetNamedPipeClientProcessId(pipe, &clientId) && clientId == encoderId;
-}
-
-void EndEncoder(PROCESS_INFORMATION& encoder)
+// Ends an encoder whose start failed.
+void EndFailedEncoder(PROCESS_INFORMATION& encoder)
 {
     if (encoder.hProcess != nullptr) {
         ::TerminateProcess(encoder.hProcess, 0);
@@ -72,7 +75,46 @@ void EndEncoder(PROCESS_INFORMATION& encoder)
     encoder = PROCESS_INFORMATION{};
 }
 
+// Gives the encoder, whose input is closed, kEncoderExitWaitMs to finish its file. One that
+// had stalled and has not ended since is hung and is ended; any other is only slow and goes on
+// by itself.
+void AwaitEncoderEnd(PROCESS_INFORMATION& encoder, bool stalled)
+{
+    if (encoder.hProcess != nullptr) {
+        if (::WaitForSingleObject(encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 &&
+            stalled) {
+            ::TerminateProcess(encoder.hProcess, 1);
+            ::WaitForSingleObject(encoder.hProcess, 2000);
+        }
+        ::CloseHandle(encoder.hProcess);
+    }
+    if (encoder.hThread != nullptr) {
+        ::CloseHandle(encoder.hThread);
+    }
+    encoder = PROCESS_INFORMATION{};
+}
+
+// One line for a debugger (and the benchmarks) on how a take went.
+void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64_t dropped)
+{
+    wchar_t line[512];
+    if (FormatWide(line, 512,
+                   L"Nimbra VIZ Recorder: take ended: %lld frames written, %lld dropped from "
+                   L"the queue, %lld not handed over%ls: %ls\n",
+                   static_cast<long long>(result.framesWritten), static_cast<long long>(dropped),
+                   static_cast<long long>(result.framesAbandoned),
+                   result.stalled ? L", encoder stalled" : L"", name.c_str()) > 0) {
+        ::OutputDebugStringW(line);
+    }
+}
+
 } // namespace
+
+void SetEncoderLostReport(HWND window, UINT message)
+{
+    g_reportWindow = window;
+    g_reportMessage = message;
+}
 
 bool StartRecording(const std::wstring& path)
 {
@@ -83,30 +125,42 @@ bool StartRecording(const std::wstring& path)
     QueryLocalTime(&g_recordStart);
     g_outputPath = path;
 
-    ScopedHandle pipe(CreateFramePipe());
-    if (!pipe.IsValid()) {
+    auto queue = std::make_shared<FrameQueue>();
+    if (!FrameQueueOpen(*queue, kFrameQueueSlots)) {
         return false;
     }
-    ScopedHandle connector(StartConnecting(pipe.Get()));
-    if (!connector.IsValid()) {
+    ScopedHandle pipe(CreateFramePipe());
+    if (!pipe.IsValid() || !BeginFramePipeConnect(pipe.Get())) {
         return false;
     }
     PROCESS_INFORMATION encoder = {};
     if (!LaunchProcess(commandLine, &encoder)) {
-        AbandonConnecting(connector.Get());
+        FinishFramePipeConnect(pipe.Get(), nullptr, 0);
         return false;
     }
-    if (!WaitForEncoderConnection(connector.Get(), encoder.hProcess) ||
-        !ClientIsEncoder(pipe.Get(), encoder.dwProcessId)) {
-        EndEncoder(encoder);
+    if (!FinishFramePipeConnect(pipe.Get(), encoder.hProcess, kEncoderConnectTimeoutMs) ||
+        !ClientIsEncoder(pipe.Get(), encoder)) {
+        EndFailedEncoder(encoder);
+        return false;
+    }
+    const WPARAM takeId = g_takeId.load() + 1;
+    std::shared_ptr<FrameWriter> writer = FrameWriterStart(
+        queue, pipe.Get(), EncoderLostReport{g_reportWindow, g_reportMessage, takeId});
+    if (!writer) {
+        EndFailedEncoder(encoder);
         return false;
     }
 
+    g_takeId.store(takeId);
+    g_pipe = pipe.Release();
     g_encoder = encoder;
-    PublishFramePipe(pipe.Release());
+    g_writer = writer;
+    {
+        std::lock_guard<std::mutex> lock(g_feedLock);
+        g_feedQueue = queue;
+        g_timelineStarted = false;
+    }
     g_isRecording.store(true);
-    ::EnableWindow(g_hwndStart, FALSE);
-    ::EnableWindow(g_hwndStop, TRUE);
     return true;
 }
 
@@ -115,21 +169,18 @@ void StopRecording()
     if (!g_isRecording.load()) {
         return;
     }
-    bool encoderTookEverything = CloseFramePipe();
-    if (g_encoder.hProcess != nullptr) {
-        if (::WaitForSingleObject(g_encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 &&
-            !encoderTookEverything) {
-            // An encoder that stopped taking frames and has not ended since is hung: left
-            // alone it would stay for good. One that took everything is only slow to finish
-            // its file and goes on by itself.
-            ::TerminateProcess(g_encoder.hProcess, 1);
-        }
-        ::CloseHandle(g_encoder.hProcess);
+    std::shared_ptr<FrameQueue> queue;
+    {
+        std::lock_guard<std::mutex> lock(g_feedLock);
+        queue.swap(g_feedQueue); // no frame is put after this
     }
-    if (g_encoder.hThread != nullptr) {
-        ::CloseHandle(g_encoder.hThread);
-    }
-    g_encoder = PROCESS_INFORMATION{};
+    FrameWriterResult result = FrameWriterFinish(*g_writer);
+    g_writer.reset();
+    // The encoder sees the end of its input.
+    ::DisconnectNamedPipe(g_pipe);
+    ::CloseHandle(g_pipe);
+    g_pipe = nullptr;
+    AwaitEncoderEnd(g_encoder, result.stalled);
 
     SYSTEMTIME end = {};
     QueryLocalTime(&end);
@@ -141,8 +192,41 @@ void StopRecording()
     }
     // A name that could not be formed leaves the file, and LastPath, at the start name.
     WriteLastPath(finalName.empty() ? g_outputPath : finalName);
+    ReportTake(finalName.empty() ? g_outputPath : finalName, result, FrameQueueDropped(*queue));
 
     g_isRecording.store(false);
-    ::EnableWindow(g_hwndStart, TRUE);
-    ::EnableWindow(g_hwndStop, FALSE);
+}
+
+bool IsRecording()
+{
+    return g_isRecording.load();
+}
+
+bool IsCurrentTake(WPARAM takeId)
+{
+    return g_isRecording.load() && takeId == g_takeId.load();
+}
+
+void FeedRecording(const RenderedFrame& frame)
+{
+    if (!g_isRecording.load()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_feedLock);
+    if (!g_feedQueue) {
+        return;
+    }
+    const int64_t now = NowTicks();
+    if (!g_timelineStarted) {
+        FrameTimelineStart(g_timeline, now, TicksPerSecond());
+        g_timelineStarted = true;
+        // A colour frame that was on screen before the take began is not new to it.
+        g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
+    }
+    const bool isNew = frame.sequence != g_lastQueuedSequence;
+    const int due = FrameTimelineFramesDue(g_timeline, now, isNew);
+    if (due > 0 && FrameQueuePut(*g_feedQueue, frame, due)) {
+        FrameTimelineCountWritten(g_timeline, due);
+        g_lastQueuedSequence = frame.sequence;
+    }
 }

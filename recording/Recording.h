@@ -1,24 +1,40 @@
-// Start and stop of a recording: the frame pipe, the encoder process, and the recording's final,
-// timestamped name. Both run on the user-interface thread.
+// Start and stop of a take, and what the render thread hands it: the frame pipe, the encoder
+// process, the take's frame queue, writer thread and 30 fps timeline, and the final timestamped
+// name. Start and stop run on the user-interface thread.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "sensor/RenderLoop.h"
+
 // How long a start waits for the encoder to open the frame pipe.
 constexpr DWORD kEncoderConnectTimeoutMs = 10000;
-// How long a stop waits for the encoder to finish the file.
+// How long a stop waits for the encoder to end once its input was closed.
 constexpr DWORD kEncoderExitWaitMs = 5000;
 
+// Where a take reports that its encoder has gone: `message` is posted to `window` with the take's
+// id as wParam (see IsCurrentTake). Main thread, before the first start.
+void SetEncoderLostReport(HWND window, UINT message);
+
 // Creates the frame pipe, starts the encoder for `path` and waits (bounded) until that encoder
-// has opened the pipe. On success the recording runs: g_isRecording is set, Start is disabled
-// and Stop enabled. On failure nothing is left behind (no pipe, no encoder, no handle) and false
-// is returned. Precondition: no recording runs.
+// has opened the pipe; then the take runs. On failure nothing is left behind (no pipe, no
+// encoder, no handle) and false is returned. Precondition: no take runs.
 bool StartRecording(const std::wstring& path);
 
-// Ends the running recording: closes the pipe (bounded), waits up to kEncoderExitWaitMs for the
-// encoder, moves the file to its timestamped name, stores that name as LastPath, and puts the
-// buttons back. An encoder still running after the wait is left to finish its file, unless it
-// had stopped taking frames: that one is hung and is ended. Does nothing unless a recording runs.
+// Ends the running take: the writer hands the encoder what is queued and the pipe is closed,
+// within bounds; the encoder is given kEncoderExitWaitMs to end (only one that had stalled is
+// then ended); the file moves to its timestamped name, which is stored as LastPath. Does nothing
+// unless a take runs.
 void StopRecording();
+
+// A take runs (from a successful start to the end of its stop).
+bool IsRecording();
+
+// True when `takeId` (the wParam of an encoder-lost report) names the take that runs now.
+bool IsCurrentTake(WPARAM takeId);
+
+// Render thread, after every pass: puts the frames that the take's timeline calls for into the
+// take's queue. Never waits for the encoder.
+void FeedRecording(const RenderedFrame& frame);

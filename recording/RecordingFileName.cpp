@@ -46,13 +46,11 @@ std::wstring MakeRecordingFileName(const std::wstring& path, const SYSTEMTIME& s
                                    const SYSTEMTIME& end)
 {
     wchar_t name[kNameCapacity];
-    const int length = FormatWide(name, kNameCapacity,
-                                  L"%ls_%04d-%02d-%02d__%d-%02d%ls_to_%d-%02d%ls.mp4",
-                                  path.c_str(), static_cast<int>(start.wYear),
-                                  static_cast<int>(start.wMonth), static_cast<int>(start.wDay),
-                                  TwelveHour(start.wHour), static_cast<int>(start.wMinute),
-                                  HalfDayMark(start.wHour), TwelveHour(end.wHour),
-                                  static_cast<int>(end.wMinute), HalfDayMark(end.wHour));
+    const int length = FormatWide(
+        name, kNameCapacity, L"%ls_%04d-%02d-%02d__%d-%02d%ls_to_%d-%02d%ls.mp4", path.c_str(),
+        static_cast<int>(start.wYear), static_cast<int>(start.wMonth), static_cast<int>(start.wDay),
+        TwelveHour(start.wHour), static_cast<int>(start.wMinute), HalfDayMark(start.wHour),
+        TwelveHour(end.wHour), static_cast<int>(end.wMinute), HalfDayMark(end.wHour));
     if (length < 0) {
         return std::wstring();
     }

@@ -21,8 +21,7 @@ std::recursive_mutex g_runtimeLock;
 RuntimeExports g_runtime;
 bool g_runtimeBound = false;
 
-template <typename Fn>
-bool BindExport(HMODULE module, WORD ordinal, Fn& slot)
+template <typename Fn> bool BindExport(HMODULE module, WORD ordinal, Fn& slot)
 {
     // The exports are bound by ordinal, which is how the runtime publishes them.
     FARPROC proc = ::GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
@@ -53,8 +52,7 @@ bool LoadKinectRuntime()
                    exports.imageStreamGetNextFrame) &&
         BindExport(module, NUI_ORDINAL_IMAGE_STREAM_RELEASE_FRAME,
                    exports.imageStreamReleaseFrame) &&
-        BindExport(module, NUI_ORDINAL_SKELETON_TRACKING_ENABLE,
-                   exports.skeletonTrackingEnable) &&
+        BindExport(module, NUI_ORDINAL_SKELETON_TRACKING_ENABLE, exports.skeletonTrackingEnable) &&
         BindExport(module, NUI_ORDINAL_SKELETON_GET_NEXT_FRAME, exports.skeletonGetNextFrame) &&
         BindExport(module, NUI_ORDINAL_TRANSFORM_SMOOTH, exports.transformSmooth);
     if (!complete) {
@@ -77,8 +75,8 @@ HRESULT NuiImageStreamOpen(int imageType, int resolution, DWORD frameFlags, DWOR
                            HANDLE nextFrameEvent, HANDLE* streamOut)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.imageStreamOpen(imageType, resolution, frameFlags,
-                                                      frameLimit, nextFrameEvent, streamOut)
+    return g_runtimeBound ? g_runtime.imageStreamOpen(imageType, resolution, frameFlags, frameLimit,
+                                                      nextFrameEvent, streamOut)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
 

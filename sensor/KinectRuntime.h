@@ -22,7 +22,8 @@ HRESULT NuiImageStreamGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_
 HRESULT NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame);
 HRESULT NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags);
 HRESULT NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame);
-HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH_PARAMETERS* params);
+HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame,
+                           const NUI_TRANSFORM_SMOOTH_PARAMETERS* params);
 
 // Shuts the runtime down. No call reaches the runtime afterwards: later calls fail at once.
 void NuiShutdown();

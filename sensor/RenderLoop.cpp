@@ -1,38 +1,59 @@
 #include "sensor/RenderLoop.h"
 
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
-#include "app/AppState.h"
-#include "recording/FramePipe.h"
-#include "sensor/FrameTimeline.h"
+#include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/SkeletonOverlay.h"
+
+HWND g_hwndOutput = nullptr;
+HANDLE g_colorStream = nullptr;
+HANDLE g_skeletonEvent = nullptr;
+std::atomic<bool> g_showColorFeed{true};
 
 namespace {
 
 std::atomic<bool> g_renderStopRequested{false};
+std::atomic<bool> g_repaintRequested{true};
+RenderedFrameSink g_sink = nullptr;
 
-// The render thread's own recording state: the timeline of the recording it is feeding.
-FrameTimeline g_timeline;
-uint32_t g_timelineGeneration = 0;
+// The frame buffer and what is known of the colour frame in it; render thread only.
+BYTE g_colorFrame[kFrameBytes] = {};
+uint64_t g_frameSequence = 0;
+DWORD g_frameColorNumber = 0;
+int64_t g_frameColorTimeMs = 0;
+NUI_SKELETON_FRAME g_frameSkeletons = {};
+bool g_frameHasSkeletons = false;
 
-int64_t NowTicks()
+// The newest skeleton frame, drawn on every pass until a newer one replaces it or it is older
+// than kSkeletonShownMs.
+NUI_SKELETON_FRAME g_newestSkeletons = {};
+bool g_haveSkeletons = false;
+int64_t g_skeletonsTakenMs = 0;
+bool g_figuresShown = false;
+
+// What the window shows now, so a pass with nothing new need not paint again.
+bool g_feedShown = true;
+RECT g_shownClient = {};
+
+// The off-screen picture that a pass composes before putting it on the window in one step.
+HDC g_composeDC = nullptr;
+HBITMAP g_composeBitmap = nullptr;
+HGDIOBJ g_composeOriginal = nullptr;
+LONG g_composeWidth = 0;
+LONG g_composeHeight = 0;
+
+int64_t NowMs()
 {
     LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t TicksPerSecond()
-{
     LARGE_INTEGER frequency;
+    ::QueryPerformanceCounter(&now);
     ::QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
+    return now.QuadPart * 1000 / frequency.QuadPart;
 }
 
-// Step 1: copies the newest colour frame into g_colorFrame. Returns true when one was copied.
+// Copies the newest colour frame into g_colorFrame. Returns true when one was copied.
 bool FetchColorFrame()
 {
     // The lock keeps the runtime from being shut down between the fetch and the release.
@@ -52,103 +73,178 @@ bool FetchColorFrame()
         }
         texture->UnlockRect(0);
     }
+    if (copied) {
+        ++g_frameSequence;
+        g_frameColorNumber = frame->dwFrameNumber;
+        g_frameColorTimeMs = frame->liTimeStamp.QuadPart;
+    }
     NuiImageStreamReleaseFrame(g_colorStream, frame);
     return copied;
 }
 
-// Step 3: the buffer stretched over the whole client area, or the window colour.
-void PaintFrame(HDC dc, const RECT& client)
-{
-    if (!g_showColorFeed.load()) {
-        ::FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
-        return;
-    }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = kFrameWidth;
-    info.bmiHeader.biHeight = -kFrameHeight; // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    ::StretchDIBits(dc, 0, 0, client.right, client.bottom, 0, 0, kFrameWidth, kFrameHeight,
-                    g_colorFrame, &info, DIB_RGB_COLORS, SRCCOPY);
-}
-
-// Step 4: the tracked skeletons of a ready skeleton frame, drawn into the window only.
-void DrawTrackedSkeletons(HDC dc)
+// Takes a ready skeleton frame, smoothed, as the newest one. Returns true when one was taken.
+bool FetchSkeletonFrame()
 {
     if (::WaitForSingleObject(g_skeletonEvent, 0) != WAIT_OBJECT_0) {
-        return;
+        return false;
     }
     NUI_SKELETON_FRAME skeletons = {};
     {
         std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
         if (NuiSkeletonGetNextFrame(0, &skeletons) < 0) {
-            return;
+            return false;
         }
         NuiTransformSmooth(&skeletons, nullptr);
     }
-    for (const NUI_SKELETON_DATA& skeleton : skeletons.SkeletonData) {
-        if (skeleton.eTrackingState == NUI_SKELETON_TRACKED) {
-            DrawSkeleton(dc, skeleton);
+    g_newestSkeletons = skeletons;
+    g_haveSkeletons = true;
+    g_skeletonsTakenMs = NowMs();
+    return true;
+}
+
+// Makes the off-screen picture match the client size; false when it can't be had.
+bool PrepareComposition(HDC windowDC, LONG width, LONG height)
+{
+    if (g_composeDC == nullptr) {
+        g_composeDC = ::CreateCompatibleDC(windowDC);
+        if (g_composeDC == nullptr) {
+            return false;
+        }
+    }
+    if (g_composeBitmap != nullptr && g_composeWidth == width && g_composeHeight == height) {
+        return true;
+    }
+    HBITMAP bitmap = ::CreateCompatibleBitmap(windowDC, width, height);
+    if (bitmap == nullptr) {
+        return false;
+    }
+    HGDIOBJ previous = ::SelectObject(g_composeDC, bitmap);
+    if (g_composeBitmap == nullptr) {
+        g_composeOriginal = previous;
+    } else {
+        ::DeleteObject(g_composeBitmap);
+    }
+    g_composeBitmap = bitmap;
+    g_composeWidth = width;
+    g_composeHeight = height;
+    return true;
+}
+
+// The buffer stretched over the whole client area, or the window colour; then the figures.
+void Compose(HDC dc, const RECT& client, bool feedShown, bool figuresShown)
+{
+    if (feedShown) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = kFrameWidth;
+        info.bmiHeader.biHeight = -kFrameHeight; // top-down rows
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        ::StretchDIBits(dc, 0, 0, client.right, client.bottom, 0, 0, kFrameWidth, kFrameHeight,
+                        g_colorFrame, &info, DIB_RGB_COLORS, SRCCOPY);
+    } else {
+        ::FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+    }
+    if (figuresShown) {
+        for (const NUI_SKELETON_DATA& skeleton : g_newestSkeletons.SkeletonData) {
+            if (skeleton.eTrackingState == NUI_SKELETON_TRACKED) {
+                DrawSkeleton(dc, skeleton);
+            }
         }
     }
 }
 
-// Step 5: while a recording runs, the frames that its timeline calls for enter the pipe.
-void FeedRecording(bool& haveNewFrame, bool fetchedThisPass)
+// Composes the picture off-screen and puts it on the window in one step, so a figure is never
+// seen half drawn.
+void Paint(const RECT& client, bool feedShown, bool figuresShown)
 {
-    if (!g_isRecording.load()) {
+    HDC windowDC = ::GetDC(g_hwndOutput);
+    if (windowDC == nullptr) {
         return;
     }
-    int64_t now = NowTicks();
-    uint32_t generation = FramePipeGeneration();
-    if (generation != g_timelineGeneration) {
-        // A new recording: its timeline starts now, and a frame fetched before this pass is
-        // already on screen, not new to the recording.
-        FrameTimelineStart(g_timeline, now, TicksPerSecond());
-        g_timelineGeneration = generation;
-        haveNewFrame = fetchedThisPass;
+    if (PrepareComposition(windowDC, client.right, client.bottom)) {
+        Compose(g_composeDC, client, feedShown, figuresShown);
+        ::BitBlt(windowDC, 0, 0, client.right, client.bottom, g_composeDC, 0, 0, SRCCOPY);
+    } else {
+        Compose(windowDC, client, feedShown, figuresShown);
     }
-    int due = FrameTimelineFramesDue(g_timeline, now, haveNewFrame);
-    if (due == 0) {
-        return;
-    }
-    int written = WriteFramesToPipe(g_colorFrame, due);
-    FrameTimelineCountWritten(g_timeline, written);
-    if (written > 0) {
-        haveNewFrame = false;
-    }
+    ::ReleaseDC(g_hwndOutput, windowDC);
 }
 
 } // namespace
 
-void RenderPass(bool& haveNewFrame)
+void SetRenderedFrameSink(RenderedFrameSink sink)
+{
+    g_sink = sink;
+}
+
+void RenderPass()
 {
     bool fetched = g_showColorFeed.load() && FetchColorFrame();
+    bool newSkeletons = FetchSkeletonFrame();
     if (fetched) {
-        haveNewFrame = true;
+        // The skeletons that go with this colour frame: the newest taken up to this pass.
+        g_frameSkeletons = g_newestSkeletons;
+        g_frameHasSkeletons = g_haveSkeletons;
     }
-    HDC dc = ::GetDC(g_hwndOutput);
+
+    bool feedShown = g_showColorFeed.load();
+    bool figuresShown = g_haveSkeletons && NowMs() - g_skeletonsTakenMs <= kSkeletonShownMs;
     RECT client = {};
     ::GetClientRect(g_hwndOutput, &client);
-    PaintFrame(dc, client);
-    DrawTrackedSkeletons(dc);
-    FeedRecording(haveNewFrame, fetched);
-    ::ReleaseDC(g_hwndOutput, dc);
+    bool resized = client.right != g_shownClient.right || client.bottom != g_shownClient.bottom;
+    bool changed = fetched || newSkeletons || figuresShown != g_figuresShown ||
+                   feedShown != g_feedShown || resized;
+    if ((g_repaintRequested.exchange(false) || changed) && client.right > 0 && client.bottom > 0) {
+        Paint(client, feedShown, figuresShown);
+    }
+    g_feedShown = feedShown;
+    g_figuresShown = figuresShown;
+    g_shownClient = client;
+
+    if (g_sink != nullptr) {
+        RenderedFrame frame = {g_colorFrame,
+                               g_frameSequence,
+                               fetched,
+                               g_frameColorNumber,
+                               g_frameColorTimeMs,
+                               g_frameHasSkeletons ? &g_frameSkeletons : nullptr};
+        g_sink(frame);
+    }
+}
+
+void EndRenderPasses()
+{
+    if (g_composeDC != nullptr) {
+        if (g_composeBitmap != nullptr) {
+            ::SelectObject(g_composeDC, g_composeOriginal);
+            ::DeleteObject(g_composeBitmap);
+        }
+        ::DeleteDC(g_composeDC);
+    }
+    g_composeDC = nullptr;
+    g_composeBitmap = nullptr;
+    g_composeWidth = 0;
+    g_composeHeight = 0;
 }
 
 DWORD WINAPI RenderThread(LPVOID)
 {
-    bool haveNewFrame = false;
     while (!g_renderStopRequested.load()) {
-        RenderPass(haveNewFrame);
+        RenderPass();
         ::Sleep(kRenderPassSleepMs);
     }
+    EndRenderPasses();
     return 0;
 }
 
 void RequestRenderStop()
 {
     g_renderStopRequested.store(true);
+}
+
+void RequestOutputRepaint()
+{
+    g_repaintRequested.store(true);
 }

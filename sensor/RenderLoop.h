@@ -1,12 +1,44 @@
-// The render thread: each pass takes the newest colour frame, paints it over the output window,
-// draws the tracked skeletons and, while a recording runs, feeds the frame pipe on the
-// recording's 30 fps timeline; then it sleeps 16 ms.
+// The render thread: each pass takes the newest colour frame and skeleton frame, shows the
+// picture with the tracked figures in the output window, and hands the frame buffer to whoever
+// records it; then it sleeps 16 ms.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+
+#include "sensor/NuiApi.h"
+
 // Pause between passes.
 constexpr DWORD kRenderPassSleepMs = 16;
+// A skeleton frame older than this is no longer drawn.
+constexpr int64_t kSkeletonShownMs = 500;
+
+// The render thread's inputs. The handles are set before the thread starts and never again;
+// the colour feed flag is written by the control window's checkbox and read on every pass.
+extern HWND g_hwndOutput;
+extern HANDLE g_colorStream;
+extern HANDLE g_skeletonEvent;
+extern std::atomic<bool> g_showColorFeed;
+
+// The frame buffer as a pass leaves it, handed to the recording after every pass.
+struct RenderedFrame {
+    const BYTE* pixels;     // kFrameBytes, B, G, R, X
+    uint64_t sequence;      // changes with every colour frame copied in; 0 before the first
+    bool fetchedThisPass;   // the colour frame was copied in by this pass
+    DWORD colorFrameNumber; // the runtime's number and time stamp of that colour frame
+    int64_t colorTimeMs;
+    // The newest skeleton frame taken at or before the pass that fetched the colour frame
+    // (smoothed, as drawn), or null when there was none.
+    const NUI_SKELETON_FRAME* skeletons;
+};
+
+// Receives every pass's frame on the render thread; must return at once.
+using RenderedFrameSink = void (*)(const RenderedFrame& frame);
+
+// Sets where each pass's frame goes. Call before the render thread starts.
+void SetRenderedFrameSink(RenderedFrameSink sink);
 
 // The render thread's entry; the parameter is unused. Returns once RequestRenderStop was called.
 DWORD WINAPI RenderThread(LPVOID parameter);
@@ -14,6 +46,13 @@ DWORD WINAPI RenderThread(LPVOID parameter);
 // Asks the render thread to end; it sees the request at the start of its next pass.
 void RequestRenderStop();
 
-// Runs one pass (without the sleep). `haveNewFrame` carries, from pass to pass, whether the frame
-// buffer holds a colour frame that has not entered the pipe yet.
-void RenderPass(bool& haveNewFrame);
+// Asks for the output window to be painted again at the next pass, even with nothing new to
+// show (it was uncovered or resized). Any thread.
+void RequestOutputRepaint();
+
+// Runs one pass (without the sleep).
+void RenderPass();
+
+// Releases what the passes keep between them (the off-screen picture). Render thread, after
+// its last pass.
+void EndRenderPasses();

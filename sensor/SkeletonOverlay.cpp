@@ -4,8 +4,8 @@
 #include <cmath>
 #include <iterator>
 
-#include "app/AppState.h"
 #include "sensor/Frame.h"
+#include "sensor/RenderLoop.h"
 
 namespace {
 
@@ -20,12 +20,16 @@ struct Bone {
     int toJoint;
 };
 
-// The bones in drawing order, by joint index; joint 8 ends none of them.
+// The body's bones in drawing order, by the runtime's joint index: spine and head, the left
+// and right arms from the shoulder centre, the left and right legs from the hip centre.
 constexpr Bone kBones[] = {
-    {0, 1},   {1, 2},   {2, 3},   {3, 4},   {1, 5},   {5, 6},   {6, 7},   {1, 9},   {9, 10},
-    {10, 11}, {0, 12},  {12, 13}, {13, 14}, {14, 15}, {0, 16},  {16, 17}, {17, 18}, {18, 19},
+    {0, 1},  {1, 2},   {2, 3},             // hip centre, spine, shoulders, head
+    {2, 4},  {4, 5},   {5, 6},   {6, 7},   // left arm
+    {2, 8},  {8, 9},   {9, 10},  {10, 11}, // right arm
+    {0, 12}, {12, 13}, {13, 14}, {14, 15}, // left leg
+    {0, 16}, {16, 17}, {17, 18}, {18, 19}, // right leg
 };
-static_assert(std::size(kBones) == 18, "a skeleton has 18 bones");
+static_assert(std::size(kBones) == 19, "a skeleton has 19 bones");
 
 constexpr int kPenWidth = 2;
 constexpr COLORREF kPenColour = RGB(0, 255, 0);

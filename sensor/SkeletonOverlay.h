@@ -1,5 +1,5 @@
 // The skeleton overlay: projects a tracked skeleton's joints onto the 640x480 colour picture,
-// scales them to the output window's client area and draws the 18 bones as green lines.
+// scales them to the output window's client area and draws the body's 19 bones as green lines.
 // Runs on the render thread, into the device context of the current pass.
 #pragma once
 
@@ -29,6 +29,6 @@ POINT ScaleToClient(POINT picturePoint, LONG clientWidth, LONG clientHeight);
 // the client area of g_hwndOutput as read by this call. Indices outside 0..19 draw nothing.
 void DrawBone(HDC dc, const NUI_SKELETON_DATA& skeleton, int fromJoint, int toJoint);
 
-// Draws the skeleton's 18 bones with a solid green pen of width 2, created and deleted here;
+// Draws the skeleton's 19 bones with a solid green pen of width 2, created and deleted here;
 // the object selected in dc before the call is selected again afterwards.
 void DrawSkeleton(HDC dc, const NUI_SKELETON_DATA& skeleton);

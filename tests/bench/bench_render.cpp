@@ -1,7 +1,7 @@
-// Render loop benchmark against the simulated 30 fps sensor: passes painted per second, the
-// render thread's CPU time per pass, frames written per second and the recording timeline's
-// error, once with a reader that takes frames as fast as it can and once with a reader that
-// stalls for a second in the middle. Prints figures; asserts nothing.
+// Render loop benchmark against the simulated 30 fps sensor while a take runs: passes per second,
+// the render thread's CPU time per second and per pass, frames taken per second and the
+// timeline's error, once with an encoder that takes frames as fast as it can and once with one
+// that stalls for a second in the middle. Prints figures; asserts nothing.
 
 #include <windows.h>
 
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppState.h"
-#include "recording/FramePipe.h"
+#include "platform/Platform.h"
+#include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
 #include "tests/support/FramePipeClient.h"
@@ -45,7 +45,7 @@ double ThreadCpuSeconds()
 }
 
 struct Reader {
-    double stallAt = -1.0;  // seconds after the start; negative: never stalls
+    double stallAt = -1.0; // seconds after the start; negative: never stalls
     double stallFor = 0.0;
     double start = 0.0;
     std::atomic<long> frames{0};
@@ -69,54 +69,77 @@ void ReadFrames(Reader* reader)
     ::CloseHandle(pipe);
 }
 
+Reader g_reader;
+std::thread g_readerThread;
+
+// Stands in for the encoder's start: the reader thread opens the pipe; the "process" handle is
+// an event set when the reader has seen the end of its input.
+BOOL StartReader(wchar_t*, PROCESS_INFORMATION* process)
+{
+    HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE endedCopy = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), ended, ::GetCurrentProcess(), &endedCopy, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+    g_readerThread = std::thread([endedCopy] {
+        ReadFrames(&g_reader);
+        ::SetEvent(endedCopy);
+        ::CloseHandle(endedCopy);
+    });
+    process->hProcess = ended;
+    process->hThread = nullptr;
+    process->dwProcessId = ::GetCurrentProcessId();
+    return TRUE;
+}
+
 void RunCase(const char* name, double seconds, double stallAt, double stallFor)
 {
-    HANDLE pipe = CreateFramePipe();
-    Reader reader;
-    reader.stallAt = stallAt;
-    reader.stallFor = stallFor;
-    std::thread readerThread(ReadFrames, &reader);
-    ::ConnectNamedPipe(pipe, nullptr);
-    PublishFramePipe(pipe);
-
-    bool haveNewFrame = false;
+    g_reader.stallAt = stallAt;
+    g_reader.stallFor = stallFor;
+    g_reader.frames = 0;
+    g_reader.start = Now();
+    SetProcessLauncher(StartReader);
+    if (!StartRecording(L"bench.mp4")) {
+        std::printf("the take did not start\n");
+        return;
+    }
     long passes = 0;
     double worstError = 0.0;
     double worstErrorAfterCatchUp = 0.0;
     double cpuBefore = ThreadCpuSeconds();
-    reader.start = Now();
-    g_isRecording.store(true);
+    g_reader.start = Now();
     for (;;) {
-        double elapsed = Now() - reader.start;
+        double elapsed = Now() - g_reader.start;
         if (elapsed >= seconds) {
             break;
         }
-        RenderPass(haveNewFrame);
+        RenderPass();
         ++passes;
-        double error = std::fabs(reader.frames.load() - 30.0 * (Now() - reader.start));
+        double error = std::fabs(g_reader.frames.load() - 30.0 * (Now() - g_reader.start));
         worstError = std::max(worstError, error);
-        if (stallAt < 0 || elapsed > stallAt + stallFor + 1.0) {
+        if (stallAt < 0 || elapsed > stallAt + stallFor + 2.0) {
             worstErrorAfterCatchUp = std::max(worstErrorAfterCatchUp, error);
         }
         ::Sleep(kRenderPassSleepMs);
     }
     double cpu = ThreadCpuSeconds() - cpuBefore;
-    double elapsed = Now() - reader.start;
-    CloseFramePipe();
-    g_isRecording.store(false);
-    readerThread.join();
+    double elapsed = Now() - g_reader.start;
+    long taken = g_reader.frames.load();
+    StopRecording();
+    g_readerThread.join();
+    SetProcessLauncher(nullptr);
 
-    long written = reader.frames.load();
     std::printf("%s\n", name);
     std::printf("  run time                    %8.3f s\n", elapsed);
-    std::printf("  passes painted per second   %8.1f\n", passes / elapsed);
-    std::printf("  CPU time per pass           %8.3f ms\n", 1000.0 * cpu / passes);
-    std::printf("  frames written per second   %8.2f (%ld frames)\n", written / elapsed, written);
-    std::printf("  timeline error at the end   %+8.2f frames (written - 30 x elapsed)\n",
-                written - 30.0 * elapsed);
-    std::printf("  largest timeline error      %8.2f frames (as read by the reader)\n", worstError);
+    std::printf("  passes per second           %8.1f\n", passes / elapsed);
+    std::printf("  render CPU per second       %8.1f ms\n", 1000.0 * cpu / elapsed);
+    std::printf("  render CPU per pass         %8.3f ms\n", 1000.0 * cpu / passes);
+    std::printf("  frames taken per second     %8.2f (%ld frames)\n", taken / elapsed, taken);
+    std::printf("  timeline error at the end   %+8.2f frames (taken - 30 x elapsed)\n",
+                taken - 30.0 * elapsed);
+    std::printf("  largest timeline error      %8.2f frames (as read by the encoder)\n",
+                worstError);
     if (stallAt >= 0) {
-        std::printf("  largest error 1 s after the stall %8.2f frames\n", worstErrorAfterCatchUp);
+        std::printf("  largest error 2 s after the stall %8.2f frames\n", worstErrorAfterCatchUp);
     }
 }
 
@@ -127,9 +150,9 @@ int main(int argc, char** argv)
     double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     ::SetEnvironmentVariableW(L"NVR_SIM_MOTION", L"moving");
     ::SetEnvironmentVariableW(L"NVR_SIM_TRACKED", L"0,1,2");
-    g_hwndOutput = ::CreateWindowExW(0, L"STATIC", L"Kinect Output",
-                                     WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 660, 520, nullptr,
-                                     nullptr, nullptr, nullptr);
+    g_hwndOutput =
+        ::CreateWindowExW(0, L"STATIC", L"Kinect Output", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                          660, 520, nullptr, nullptr, nullptr, nullptr);
     if (!LoadKinectRuntime()) {
         std::printf("Kinect10.dll (the simulated runtime) must be beside this program\n");
         return 1;
@@ -139,11 +162,12 @@ int main(int argc, char** argv)
                        &g_colorStream);
     g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
+    SetRenderedFrameSink(FeedRecording);
 
     std::printf("render loop, simulated 30 fps sensor, three tracked skeletons, %.0f s a case\n",
                 seconds);
-    RunCase("reader takes frames as fast as it can", seconds, -1.0, 0.0);
-    RunCase("reader stalls for 1 s after 3 s", seconds, 3.0, 1.0);
+    RunCase("encoder takes frames as fast as it can", seconds, -1.0, 0.0);
+    RunCase("encoder stalls for 1 s after 3 s", seconds, 3.0, 1.0);
 
     NuiShutdown();
     ::CloseHandle(g_skeletonEvent);

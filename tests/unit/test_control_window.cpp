@@ -7,12 +7,13 @@
 
 #include <string>
 
-#include "app/AppState.h"
 #include "app/ControlLayout.h"
 #include "app/ControlWindow.h"
 #include "app/Ids.h"
 #include "app/Menu.h"
 #include "platform/Platform.h"
+#include "recording/Recording.h"
+#include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -68,7 +69,8 @@ protected:
         windowClass.lpfnWndProc = MainWndProc;
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
         windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+        windowClass.hbrBackground =
+            reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
         windowClass.lpszClassName = kControlWindowClass;
         ::RegisterClassW(&windowClass);
     }
@@ -77,8 +79,8 @@ protected:
     {
         wchar_t temp[MAX_PATH];
         ::GetTempPathW(MAX_PATH, temp);
-        g_appData = std::wstring(temp) + L"nvr-control-test-" +
-                    std::to_wstring(::GetCurrentProcessId());
+        g_appData =
+            std::wstring(temp) + L"nvr-control-test-" + std::to_wstring(::GetCurrentProcessId());
         ::CreateDirectoryW(g_appData.c_str(), nullptr);
         ::DeleteFileW((g_appData + L"\\NimbraVIZ\\settings.ini").c_str());
         SetAppDataFolderQuery(TestAppData);
@@ -148,16 +150,13 @@ TEST_F(ControlWindow, CreatesTheFiveControlsWhereTheBlockPutsThem)
     WriteLastPath(L"D:\\rec\\stored take.mp4");
     Create();
     ExpectControl(IDC_SHOW_COLOR, L"Button", L"Show Color Feed", 0x50000003, m_left, 20, 200, 25);
-    ExpectControl(IDC_PATH_EDIT, L"Edit", L"D:\\rec\\stored take.mp4", 0x50800080, m_left + 90,
-                  60, 170, 20);
+    ExpectControl(IDC_PATH_EDIT, L"Edit", L"D:\\rec\\stored take.mp4", 0x50800080, m_left + 90, 60,
+                  170, 20);
     ExpectControl(IDC_START, L"Button", L"Start Recording", 0x50000000, m_left, 100, 120, 30);
     ExpectControl(IDC_STOP, L"Button", L"Stop Recording", 0x58000000, m_left + 130, 100, 120, 30);
     ExpectControl(IDC_SAVE_PATH, L"Button", L"Save Path:", 0x50000000, m_left, 60, 80, 22);
     EXPECT_EQ(::IsDlgButtonChecked(m_window, IDC_SHOW_COLOR), static_cast<UINT>(BST_CHECKED));
-    EXPECT_EQ(g_hwndPathEdit, ::GetDlgItem(m_window, IDC_PATH_EDIT));
-    EXPECT_EQ(g_hwndStart, ::GetDlgItem(m_window, IDC_START));
-    EXPECT_EQ(g_hwndStop, ::GetDlgItem(m_window, IDC_STOP));
-    EXPECT_FALSE(::IsWindowEnabled(g_hwndStop));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(m_window, IDC_STOP)));
 
     // Resizing moves nothing: the block was placed once, at creation.
     ::SetWindowPos(m_window, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
@@ -168,31 +167,32 @@ TEST_F(ControlWindow, StartsWithTheDefaultOrTheStoredEmptyPath)
 {
     Create();
     wchar_t text[300] = {};
-    ::GetWindowTextW(g_hwndPathEdit, text, 300);
+    ::GetWindowTextW(::GetDlgItem(m_window, IDC_PATH_EDIT), text, 300);
     EXPECT_STREQ(text, L"output.mp4");
     ::DestroyWindow(m_window);
 
     WriteLastPath(L"");
     Create();
     text[0] = L'x';
-    ::GetWindowTextW(g_hwndPathEdit, text, 300);
+    ::GetWindowTextW(::GetDlgItem(m_window, IDC_PATH_EDIT), text, 300);
     EXPECT_STREQ(text, L"");
 }
 
 TEST_F(ControlWindow, AnswersEveryColourRequestWithWhiteAndBlack)
 {
     Create();
-    HDC dc = ::GetDC(g_hwndPathEdit);
+    HDC dc = ::GetDC(::GetDlgItem(m_window, IDC_PATH_EDIT));
     for (UINT message : {WM_CTLCOLOREDIT, WM_CTLCOLORBTN, WM_CTLCOLORSTATIC}) {
         ::SetBkColor(dc, RGB(1, 2, 3));
         ::SetTextColor(dc, RGB(4, 5, 6));
-        LRESULT brush = ::SendMessageW(m_window, message, reinterpret_cast<WPARAM>(dc),
-                                       reinterpret_cast<LPARAM>(g_hwndPathEdit));
+        LRESULT brush =
+            ::SendMessageW(m_window, message, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(m_window, IDC_PATH_EDIT)));
         EXPECT_EQ(brush, reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH)));
         EXPECT_EQ(::GetBkColor(dc), RGB(255, 255, 255));
         EXPECT_EQ(::GetTextColor(dc), RGB(0, 0, 0));
     }
-    ::ReleaseDC(g_hwndPathEdit, dc);
+    ::ReleaseDC(::GetDlgItem(m_window, IDC_PATH_EDIT), dc);
 }
 
 TEST_F(ControlWindow, FeedFlagFollowsTheCheckboxAndCommandsFromElsewhere)
@@ -215,8 +215,8 @@ TEST_F(ControlWindow, StopWhileIdleDoesNothingAndQuitPostsTheQuitMessage)
 {
     Create();
     ::SendMessageW(m_window, WM_COMMAND, IDC_STOP, 0);
-    EXPECT_FALSE(g_isRecording.load());
-    EXPECT_TRUE(::IsWindowEnabled(g_hwndStart));
+    EXPECT_FALSE(IsRecording());
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(m_window, IDC_START)));
 
     ::SendMessageW(m_window, WM_COMMAND, IDM_QUIT, 0);
     MSG message = {};

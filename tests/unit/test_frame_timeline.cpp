@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "sensor/FrameTimeline.h"
+#include "recording/FrameTimeline.h"
 
 namespace {
 

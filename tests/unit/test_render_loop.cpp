@@ -13,16 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppState.h"
-#include "recording/FramePipe.h"
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
-#include "tests/support/FramePipeClient.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The simulated runtime stamps each frame's number into its top 48 rows: 16 blocks of 40
 // pixels, most significant bit first, white for 1.
@@ -36,21 +31,21 @@ int DecodeFrameNumber(const BYTE* frame)
     return number;
 }
 
-struct ReadFrame {
-    int number;
-    Clock::time_point at;
+// What each pass handed on.
+struct Handed {
+    uint64_t sequence;
+    bool fetched;
+    DWORD colorFrameNumber;
+    int numberInPixels;
+    long skeletonFrameNumber; // -1: no skeleton frame yet
 };
+std::vector<Handed> g_handed;
 
-// Reads whole frames from the pipe's client end until the pipe closes.
-void ReadPipe(std::vector<ReadFrame>* frames, std::atomic<bool>* ended)
+void Capture(const RenderedFrame& frame)
 {
-    HANDLE pipe = OpenFramePipeClient(5000);
-    std::vector<BYTE> frame(kFrameBytes);
-    while (ReadWholeFrame(pipe, frame.data())) {
-        frames->push_back({DecodeFrameNumber(frame.data()), Clock::now()});
-    }
-    ::CloseHandle(pipe);
-    ended->store(true);
+    g_handed.push_back({frame.sequence, frame.fetchedThisPass, frame.colorFrameNumber,
+                        DecodeFrameNumber(frame.pixels),
+                        frame.skeletons ? static_cast<long>(frame.skeletons->dwFrameNumber) : -1});
 }
 
 std::map<std::string, long> ReadCounts(const std::wstring& path)
@@ -67,7 +62,7 @@ std::map<std::string, long> ReadCounts(const std::wstring& path)
     return counts;
 }
 
-TEST(RenderLoop, FeedsThePipeOnTheRecordingTimelineOnly)
+TEST(RenderLoop, HandsOnEverySensorFrameOnceWithTheSkeletonsTakenUpToIt)
 {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
@@ -77,8 +72,9 @@ TEST(RenderLoop, FeedsThePipeOnTheRecordingTimelineOnly)
     ::SetEnvironmentVariableW(L"NVR_SIM_MOTION", L"fixed");
 
     // The program's start-up, in short: an output window, the runtime, the render thread.
-    g_hwndOutput = ::CreateWindowExW(0, L"STATIC", L"Kinect Output", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                     0, 0, 660, 520, nullptr, nullptr, nullptr, nullptr);
+    g_hwndOutput =
+        ::CreateWindowExW(0, L"STATIC", L"Kinect Output", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                          660, 520, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(g_hwndOutput, nullptr);
     ASSERT_TRUE(LoadKinectRuntime());
     ASSERT_GE(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR | NUI_INITIALIZE_FLAG_USES_SKELETON), 0);
@@ -86,65 +82,48 @@ TEST(RenderLoop, FeedsThePipeOnTheRecordingTimelineOnly)
                        &g_colorStream);
     g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
+    g_handed.reserve(1000);
+    SetRenderedFrameSink(Capture);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
-
-    HANDLE pipe = CreateFramePipe();
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    std::vector<ReadFrame> frames;
-    std::atomic<bool> ended{false};
-    std::thread reader(ReadPipe, &frames, &ended);
-    BOOL connected = ::ConnectNamedPipe(pipe, nullptr);
-    ASSERT_TRUE(connected || ::GetLastError() == ERROR_PIPE_CONNECTED);
-
-    // Nothing is written before the pipe is published, nor before the recording flag is set.
-    ::Sleep(300);
-    PublishFramePipe(pipe);
-    ::Sleep(300);
-    EXPECT_TRUE(frames.empty());
-
-    Clock::time_point start = Clock::now();
-    g_isRecording.store(true);
     ::Sleep(3000);
-    Clock::time_point stop = Clock::now();
-    CloseFramePipe();
-    for (int wait = 0; wait < 200 && !ended.load(); ++wait) {
-        ::Sleep(10);
-    }
-    reader.join();
-    ASSERT_TRUE(ended.load());
-
-    // With the flag still set but the pipe cleared, nothing more is written.
-    static BYTE frame[kFrameBytes];
-    EXPECT_EQ(WriteFramesToPipe(frame, 1), 0);
-    g_isRecording.store(false);
-
-    double seconds = std::chrono::duration<double>(stop - start).count();
-    double expected = seconds * 30.0;
-    std::printf("frames written in %.3f s: %zu (30 fps timeline: %.2f)\n", seconds, frames.size(),
-                expected);
-    // The timeline starts at the first pass that sees the flag, at most a pass after it is set.
-    EXPECT_NEAR(static_cast<double>(frames.size()), expected, 1.5);
-    for (const ReadFrame& read : frames) {
-        EXPECT_GE(read.at, start);
-    }
-    // Each sensor frame once, in order; only the first may be one shown before the start.
-    ASSERT_GE(frames.size(), 2u);
-    for (size_t i = 2; i < frames.size(); ++i) {
-        EXPECT_EQ(frames[i].number, frames[i - 1].number + 1) << "at frame " << i;
-    }
-    EXPECT_GT(frames[1].number, frames[0].number);
-
     RequestRenderStop();
     EXPECT_EQ(::WaitForSingleObject(renderThread, 5000), WAIT_OBJECT_0);
     ::CloseHandle(renderThread);
+    SetRenderedFrameSink(nullptr);
     NuiShutdown();
     ::CloseHandle(g_skeletonEvent);
     ::DestroyWindow(g_hwndOutput);
 
+    // Every pass hands the buffer on; each colour frame once, in order, with its own number and
+    // the newest skeleton frame taken up to its pass.
+    ASSERT_GT(g_handed.size(), 120u);
+    const Handed* previous = nullptr;
+    int fetched = 0;
+    for (const Handed& pass : g_handed) {
+        if (pass.fetched) {
+            ++fetched;
+            EXPECT_EQ(pass.numberInPixels, static_cast<int>(pass.colorFrameNumber & 0xFFFF));
+            if (previous != nullptr) {
+                EXPECT_EQ(pass.sequence, previous->sequence + 1);
+                EXPECT_EQ(pass.colorFrameNumber, previous->colorFrameNumber + 1);
+                EXPECT_GE(pass.skeletonFrameNumber, previous->skeletonFrameNumber);
+            }
+            if (pass.skeletonFrameNumber >= 0) {
+                EXPECT_LE(pass.skeletonFrameNumber, static_cast<long>(pass.colorFrameNumber) + 1);
+            }
+            previous = &pass;
+        } else if (previous != nullptr) {
+            EXPECT_EQ(pass.sequence, previous->sequence); // a repeat carries the same frame
+            EXPECT_EQ(pass.skeletonFrameNumber, previous->skeletonFrameNumber);
+        }
+    }
+    EXPECT_GT(fetched, 80);
+    EXPECT_GE(g_handed.back().skeletonFrameNumber, 60);
+
     // Every frame handed out was locked, unlocked and released once; nothing after shutdown.
     std::map<std::string, long> counts = ReadCounts(countsPath);
     ::DeleteFileW(countsPath.c_str());
-    EXPECT_GT(counts["color_handed"], 90);
+    EXPECT_EQ(counts["color_handed"], fetched);
     EXPECT_EQ(counts["color_released"], counts["color_handed"]);
     EXPECT_EQ(counts["color_locked"], counts["color_handed"]);
     EXPECT_EQ(counts["color_unlocked"], counts["color_handed"]);

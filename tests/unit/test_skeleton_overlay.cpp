@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "sensor/RenderLoop.h"
 #include "sensor/SkeletonOverlay.h"
 
 namespace {
@@ -20,17 +20,17 @@ constexpr LONG kLimit = 134217727; // 2^27 - 1
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The bones as the overlay's design lists them, in drawing order.
-constexpr int kBones[18][2] = {{0, 1},   {1, 2},   {2, 3},   {3, 4},   {1, 5},   {5, 6},
-                               {6, 7},   {1, 9},   {9, 10},  {10, 11}, {0, 12},  {12, 13},
-                               {13, 14}, {14, 15}, {0, 16},  {16, 17}, {17, 18}, {18, 19}};
+// The body's bones in drawing order: spine and head, left arm, right arm, left leg, right leg.
+constexpr int kBones[19][2] = {{0, 1},   {1, 2},  {2, 3},   {2, 4},   {4, 5},  {5, 6},   {6, 7},
+                               {2, 8},   {8, 9},  {9, 10},  {10, 11}, {0, 12}, {12, 13}, {13, 14},
+                               {14, 15}, {0, 16}, {16, 17}, {17, 18}, {18, 19}};
 
 std::string Describe(POINT p)
 {
     return "(" + std::to_string(p.x) + ", " + std::to_string(p.y) + ")";
 }
 
-#define EXPECT_POINT(expectedX, expectedY, actual) \
+#define EXPECT_POINT(expectedX, expectedY, actual)                                                 \
     EXPECT_EQ(Describe(POINT{expectedX, expectedY}), Describe(actual))
 
 // ---- Projection and scaling ----
@@ -159,14 +159,14 @@ protected:
     HWND m_window = nullptr;
 };
 
-// A standing figure two metres away; every joint distinct, joint 8 well away from every bone.
+// A standing figure two metres away, arms stretched out; every joint distinct.
 NUI_SKELETON_DATA Figure()
 {
     const float joints[20][2] = {
-        {0.0f, 0.0f},    {0.0f, 0.25f},   {0.0f, 0.5f},    {0.0f, 0.65f},   {0.0f, 0.8f},
-        {-0.25f, 0.4f},  {-0.5f, 0.4f},   {-0.75f, 0.4f},  {0.75f, 0.75f},  {0.25f, 0.4f},
-        {0.5f, 0.4f},    {0.75f, 0.4f},   {-0.2f, -0.1f},  {-0.3f, -0.35f}, {-0.35f, -0.6f},
-        {-0.5f, -0.7f},  {0.2f, -0.1f},   {0.3f, -0.35f},  {0.35f, -0.6f},  {0.5f, -0.7f},
+        {0.0f, 0.0f},   {0.0f, 0.25f}, {0.0f, 0.5f},   {0.0f, 0.65f},   {-0.2f, 0.5f},
+        {-0.25f, 0.4f}, {-0.5f, 0.4f}, {-0.75f, 0.4f}, {0.2f, 0.5f},    {0.25f, 0.4f},
+        {0.5f, 0.4f},   {0.75f, 0.4f}, {-0.2f, -0.1f}, {-0.3f, -0.35f}, {-0.35f, -0.6f},
+        {-0.5f, -0.7f}, {0.2f, -0.1f}, {0.3f, -0.35f}, {0.35f, -0.6f},  {0.5f, -0.7f},
     };
     NUI_SKELETON_DATA skeleton = {};
     skeleton.eTrackingState = NUI_SKELETON_TRACKED;
@@ -199,8 +199,8 @@ std::vector<std::string> CloseAndReplay(HDC metafileDc)
             EMRCREATEPEN pen = {};
             std::memcpy(&pen, record, sizeof(pen));
             char text[64];
-            std::snprintf(text, sizeof(text), "pen %lu style %u width %ld colour %06lx",
-                          pen.ihPen, pen.lopn.lopnStyle, pen.lopn.lopnWidth.x,
+            std::snprintf(text, sizeof(text), "pen %lu style %u width %ld colour %06lx", pen.ihPen,
+                          pen.lopn.lopnStyle, pen.lopn.lopnWidth.x,
                           static_cast<unsigned long>(pen.lopn.lopnColor));
             calls.emplace_back(text);
         } else if (header.iType == EMR_SELECTOBJECT || header.iType == EMR_DELETEOBJECT) {
@@ -221,7 +221,7 @@ std::vector<std::string> CloseAndReplay(HDC metafileDc)
     return calls;
 }
 
-TEST_F(OverlayWindow, DrawsTheEighteenBonesWithOneGreenPenAndRestoresTheDc)
+TEST_F(OverlayWindow, DrawsTheNineteenBonesWithOneGreenPenAndRestoresTheDc)
 {
     SetClientSize(644, 481);
     const NUI_SKELETON_DATA skeleton = Figure();
@@ -326,7 +326,14 @@ TEST_F(OverlayWindow, PaintsGreenBonesAndLeaksNoPen)
         EXPECT_TRUE(GreenNear(dc, to));
         EXPECT_TRUE(GreenNear(dc, middle));
     }
-    EXPECT_FALSE(GreenNear(dc, JointInClient(skeleton, 8, kWidth, kHeight)));
+    // The head is not joined to the left shoulder, nor the spine to the elbows.
+    const POINT head = JointInClient(skeleton, 3, kWidth, kHeight);
+    const POINT leftShoulder = JointInClient(skeleton, 4, kWidth, kHeight);
+    EXPECT_FALSE(
+        GreenNear(dc, POINT{(head.x + leftShoulder.x) / 2, (head.y + leftShoulder.y) / 2}));
+    const POINT spine = JointInClient(skeleton, 1, kWidth, kHeight);
+    const POINT rightElbow = JointInClient(skeleton, 9, kWidth, kHeight);
+    EXPECT_FALSE(GreenNear(dc, POINT{(spine.x + rightElbow.x) / 2, (spine.y + rightElbow.y) / 2}));
     EXPECT_FALSE(GreenNear(dc, POINT{5, 230}));
 
     // Many skeletons later not one GDI object more (Wine reports 0 here; Windows counts).

@@ -1,4 +1,4 @@
-#include "sensor/FrameTimeline.h"
+#include "recording/FrameTimeline.h"
 
 namespace {
 

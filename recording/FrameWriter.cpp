@@ -1,0 +1,209 @@
+#include "recording/FrameWriter.h"
+
+#include <atomic>
+
+#include "sensor/Frame.h"
+
+namespace {
+
+// Frames go out in pieces, so the encoder's progress is seen within a frame.
+constexpr DWORD kChunkBytes = static_cast<DWORD>(kFrameBytes / 20);
+constexpr DWORD kPollMs = 50;
+constexpr DWORD kCancelBoundMs = 1000;
+// How long the stop waits for a writer that was told to give up.
+constexpr DWORD kGiveUpBoundMs = 1000;
+
+int64_t NowMs()
+{
+    return static_cast<int64_t>(::GetTickCount64());
+}
+
+} // namespace
+
+struct FrameWriter {
+    std::shared_ptr<FrameQueue> queue;
+    HANDLE pipe = nullptr;   // the writer thread's own duplicate; it closes it when it ends
+    HANDLE thread = nullptr; // for the stop to wait on and cancel; closed with this record
+    OVERLAPPED io = {};      // the write in progress; its event is the writer thread's
+    EncoderLostReport report;
+
+    std::atomic<bool> finishing{false}; // no more frames will be put
+    std::atomic<bool> givingUp{false};  // hand over nothing more
+    std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
+    std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
+    std::atomic<int64_t> framesWritten{0};
+    bool ioPending = false; // a cancelled write did not complete; writer thread only
+
+    ~FrameWriter()
+    {
+        if (thread != nullptr) {
+            ::CloseHandle(thread);
+        }
+    }
+};
+
+namespace {
+
+// Waits for the write in `writer.io` to complete, giving up when told to. Returns true when
+// all `bytes` were taken.
+bool AwaitWrite(FrameWriter& writer, DWORD bytes)
+{
+    for (;;) {
+        if (::WaitForSingleObject(writer.io.hEvent, kPollMs) == WAIT_OBJECT_0) {
+            DWORD taken = 0;
+            return ::GetOverlappedResult(writer.pipe, &writer.io, &taken, FALSE) && taken == bytes;
+        }
+        if (writer.givingUp.load()) {
+            ::CancelIoEx(writer.pipe, &writer.io);
+            if (::WaitForSingleObject(writer.io.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) {
+                writer.ioPending = true;
+            }
+            ::SetLastError(ERROR_OPERATION_ABORTED);
+            return false;
+        }
+    }
+}
+
+// Writes one frame, piece by piece. False when the pipe took it not whole.
+bool WriteFrame(FrameWriter& writer, const BYTE* pixels)
+{
+    writer.progressMs.store(NowMs());
+    writer.waiting.store(true);
+    bool whole = true;
+    for (std::size_t offset = 0; offset < kFrameBytes && whole; offset += kChunkBytes) {
+        if (!::WriteFile(writer.pipe, pixels + offset, kChunkBytes, nullptr, &writer.io) &&
+            ::GetLastError() != ERROR_IO_PENDING) {
+            whole = false;
+            break;
+        }
+        whole = AwaitWrite(writer, kChunkBytes);
+        writer.progressMs.store(NowMs());
+    }
+    writer.waiting.store(false);
+    return whole;
+}
+
+// Tells the control window, once, that the encoder has gone.
+void ReportEncoderLost(const FrameWriter& writer)
+{
+    if (writer.report.window != nullptr) {
+        ::PostMessageW(writer.report.window, writer.report.message, writer.report.tag, 0);
+    }
+}
+
+void RunWriter(FrameWriter& writer)
+{
+    while (!writer.givingUp.load()) {
+        QueuedFrame* slot = FrameQueueFront(*writer.queue, kPollMs);
+        if (slot == nullptr) {
+            if (writer.finishing.load()) {
+                break; // everything put has been handed over
+            }
+            continue;
+        }
+        for (int copy = 0; copy < slot->copies; ++copy) {
+            if (!WriteFrame(writer, slot->pixels)) {
+                // A cancelled write was given up by the stop; anything else means the encoder
+                // has gone, and this pipe takes nothing more.
+                if (::GetLastError() != ERROR_OPERATION_ABORTED) {
+                    ReportEncoderLost(writer);
+                }
+                return;
+            }
+            writer.framesWritten.fetch_add(1);
+        }
+        FrameQueuePop(*writer.queue);
+    }
+    if (writer.givingUp.load()) {
+        return;
+    }
+    // Returns once the encoder has read everything, so the disconnect that follows discards
+    // nothing. The stop cancels it if the encoder makes no progress.
+    writer.progressMs.store(NowMs());
+    writer.waiting.store(true);
+    ::FlushFileBuffers(writer.pipe);
+    writer.waiting.store(false);
+}
+
+DWORD WINAPI WriterThread(LPVOID parameter)
+{
+    std::shared_ptr<FrameWriter> writer = *static_cast<std::shared_ptr<FrameWriter>*>(parameter);
+    delete static_cast<std::shared_ptr<FrameWriter>*>(parameter);
+    RunWriter(*writer);
+    if (writer->ioPending) {
+        // The write may still complete into writer->io: the record and its event are kept for
+        // good rather than let that memory be reused.
+        new std::shared_ptr<FrameWriter>(writer);
+    } else {
+        ::CloseHandle(writer->io.hEvent);
+    }
+    ::CloseHandle(writer->pipe);
+    return 0;
+}
+
+} // namespace
+
+std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
+                                              const EncoderLostReport& report)
+{
+    auto writer = std::make_shared<FrameWriter>();
+    writer->queue = std::move(queue);
+    writer->report = report;
+    writer->io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (writer->io.hEvent == nullptr) {
+        return nullptr;
+    }
+    if (!::DuplicateHandle(::GetCurrentProcess(), pipe, ::GetCurrentProcess(), &writer->pipe, 0,
+                           FALSE, DUPLICATE_SAME_ACCESS)) {
+        ::CloseHandle(writer->io.hEvent);
+        return nullptr;
+    }
+    auto* parameter = new std::shared_ptr<FrameWriter>(writer);
+    writer->thread = ::CreateThread(nullptr, 0, WriterThread, parameter, 0, nullptr);
+    if (writer->thread == nullptr) {
+        delete parameter;
+        ::CloseHandle(writer->pipe);
+        ::CloseHandle(writer->io.hEvent);
+        return nullptr;
+    }
+    return writer;
+}
+
+FrameWriterResult FrameWriterFinish(FrameWriter& writer)
+{
+    FrameWriterResult result;
+    writer.finishing.store(true);
+    const int64_t began = NowMs();
+    int64_t gaveUpAt = 0;
+    bool ended = false;
+    for (;;) {
+        if (::WaitForSingleObject(writer.thread, kPollMs) == WAIT_OBJECT_0) {
+            ended = true;
+            break;
+        }
+        const int64_t now = NowMs();
+        if (gaveUpAt == 0) {
+            result.stalled = writer.waiting.load() && now - writer.progressMs.load() > kStallMs;
+            if (result.stalled || now - began > kDrainMs) {
+                writer.givingUp.store(true);
+                gaveUpAt = now;
+            }
+        } else if (now - gaveUpAt > kGiveUpBoundMs) {
+            break;
+        }
+        if (gaveUpAt != 0) {
+            // Ends a flush that waits on the encoder; repeated, since it reaches only an
+            // operation already under way.
+            ::CancelSynchronousIo(writer.thread);
+        }
+    }
+    (void)ended;
+    result.framesWritten = writer.framesWritten.load();
+    result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
+    return result;
+}
+
+int64_t FrameWriterFramesWritten(const FrameWriter& writer)
+{
+    return writer.framesWritten.load();
+}
