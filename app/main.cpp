@@ -79,9 +79,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         ::DispatchMessageW(&message);
     }
 
-    // A running recording is left as it is: its pipe closes with the process, and the encoder
-    // finishes the file under the name it was started with.
+    // A running take is left running: what it has taken is handed over, its pipe closes with
+    // the process, and the encoder finishes the file under the name it was started with.
     bool renderEnded = JoinRenderThread(renderThread);
+    if (renderEnded) {
+        LeaveRecordingAtExit();
+    }
     NuiShutdown();
     if (!renderEnded) {
         // The render thread may still be using what the rest of shutdown would destroy: end the

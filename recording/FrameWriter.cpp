@@ -6,8 +6,9 @@
 
 namespace {
 
-// Frames go out in pieces, so the encoder's progress is seen within a frame.
-constexpr DWORD kChunkBytes = static_cast<DWORD>(kFrameBytes / 20);
+// Frames go out in quarters, so the progress of an encoder that reads slowly is seen within a
+// frame, at few calls a frame.
+constexpr DWORD kChunkBytes = static_cast<DWORD>(kFrameBytes / 4);
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kCancelBoundMs = 1000;
 // How long the stop waits for a writer that was told to give up.

@@ -108,6 +108,15 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
     }
 }
 
+// Takes the take's queue back from the render thread: no frame is put after this.
+std::shared_ptr<FrameQueue> CloseFeed()
+{
+    std::shared_ptr<FrameQueue> queue;
+    std::lock_guard<std::mutex> lock(g_feedLock);
+    queue.swap(g_feedQueue);
+    return queue;
+}
+
 } // namespace
 
 void SetEncoderLostReport(HWND window, UINT message)
@@ -169,11 +178,7 @@ void StopRecording()
     if (!g_isRecording.load()) {
         return;
     }
-    std::shared_ptr<FrameQueue> queue;
-    {
-        std::lock_guard<std::mutex> lock(g_feedLock);
-        queue.swap(g_feedQueue); // no frame is put after this
-    }
+    std::shared_ptr<FrameQueue> queue = CloseFeed();
     FrameWriterResult result = FrameWriterFinish(*g_writer);
     g_writer.reset();
     // The encoder sees the end of its input.
@@ -195,6 +200,15 @@ void StopRecording()
     ReportTake(finalName.empty() ? g_outputPath : finalName, result, FrameQueueDropped(*queue));
 
     g_isRecording.store(false);
+}
+
+void LeaveRecordingAtExit()
+{
+    if (!g_isRecording.load() || !g_writer) {
+        return;
+    }
+    CloseFeed();
+    FrameWriterFinish(*g_writer);
 }
 
 bool IsRecording()

@@ -29,6 +29,11 @@ bool StartRecording(const std::wstring& path);
 // unless a take runs.
 void StopRecording();
 
+// At the program's end, with the render thread stopped: a running take is not stopped, but the
+// frames it has taken are handed to the encoder first, within the stop's bounds. The file keeps
+// its start name; the encoder sees its input end when the process ends.
+void LeaveRecordingAtExit();
+
 // A take runs (from a successful start to the end of its stop).
 bool IsRecording();
 

@@ -14,6 +14,9 @@ std::atomic<bool> g_showColorFeed{true};
 
 namespace {
 
+// At most this many colour frames are taken in one pass: the stream's frame limit.
+constexpr int kColorFramesPerPass = 2;
+
 std::atomic<bool> g_renderStopRequested{false};
 std::atomic<bool> g_repaintRequested{true};
 RenderedFrameSink g_sink = nullptr;
@@ -172,6 +175,18 @@ void Paint(const RECT& client, bool feedShown, bool figuresShown)
     ::ReleaseDC(g_hwndOutput, windowDC);
 }
 
+// Hands the frame buffer, as it is now, to the sink.
+void HandOn(bool fetchedNow)
+{
+    if (g_sink != nullptr) {
+        RenderedFrame frame = {
+            g_colorFrame,       g_frameSequence,
+            fetchedNow,         g_frameColorNumber,
+            g_frameColorTimeMs, g_frameHasSkeletons ? &g_frameSkeletons : nullptr};
+        g_sink(frame);
+    }
+}
+
 } // namespace
 
 void SetRenderedFrameSink(RenderedFrameSink sink)
@@ -181,12 +196,21 @@ void SetRenderedFrameSink(RenderedFrameSink sink)
 
 void RenderPass()
 {
-    bool fetched = g_showColorFeed.load() && FetchColorFrame();
     bool newSkeletons = FetchSkeletonFrame();
-    if (fetched) {
-        // The skeletons that go with this colour frame: the newest taken up to this pass.
-        g_frameSkeletons = g_newestSkeletons;
-        g_frameHasSkeletons = g_haveSkeletons;
+    // Every colour frame the runtime holds is taken and handed on, so a pass that came late
+    // loses none of the frames buffered meanwhile; the last one is shown.
+    int fetched = 0;
+    if (g_showColorFeed.load()) {
+        while (fetched < kColorFramesPerPass && FetchColorFrame()) {
+            ++fetched;
+            // The skeletons that go with this colour frame: the newest taken up to this pass.
+            g_frameSkeletons = g_newestSkeletons;
+            g_frameHasSkeletons = g_haveSkeletons;
+            HandOn(true);
+        }
+    }
+    if (fetched == 0) {
+        HandOn(false);
     }
 
     bool feedShown = g_showColorFeed.load();
@@ -194,7 +218,7 @@ void RenderPass()
     RECT client = {};
     ::GetClientRect(g_hwndOutput, &client);
     bool resized = client.right != g_shownClient.right || client.bottom != g_shownClient.bottom;
-    bool changed = fetched || newSkeletons || figuresShown != g_figuresShown ||
+    bool changed = fetched > 0 || newSkeletons || figuresShown != g_figuresShown ||
                    feedShown != g_feedShown || resized;
     if ((g_repaintRequested.exchange(false) || changed) && client.right > 0 && client.bottom > 0) {
         Paint(client, feedShown, figuresShown);
@@ -202,16 +226,6 @@ void RenderPass()
     g_feedShown = feedShown;
     g_figuresShown = figuresShown;
     g_shownClient = client;
-
-    if (g_sink != nullptr) {
-        RenderedFrame frame = {g_colorFrame,
-                               g_frameSequence,
-                               fetched,
-                               g_frameColorNumber,
-                               g_frameColorTimeMs,
-                               g_frameHasSkeletons ? &g_frameSkeletons : nullptr};
-        g_sink(frame);
-    }
 }
 
 void EndRenderPasses()

@@ -22,7 +22,8 @@ extern HANDLE g_colorStream;
 extern HANDLE g_skeletonEvent;
 extern std::atomic<bool> g_showColorFeed;
 
-// The frame buffer as a pass leaves it, handed to the recording after every pass.
+// The frame buffer, handed to the recording after each colour frame a pass takes, and once by a
+// pass that takes none.
 struct RenderedFrame {
     const BYTE* pixels;     // kFrameBytes, B, G, R, X
     uint64_t sequence;      // changes with every colour frame copied in; 0 before the first
@@ -34,7 +35,7 @@ struct RenderedFrame {
     const NUI_SKELETON_FRAME* skeletons;
 };
 
-// Receives every pass's frame on the render thread; must return at once.
+// Receives the frame buffer on the render thread; must return at once.
 using RenderedFrameSink = void (*)(const RenderedFrame& frame);
 
 // Sets where each pass's frame goes. Call before the render thread starts.

@@ -1,7 +1,8 @@
 """Recording benchmark: takes of 10 s and 60 s (or the lengths given) made through the
 program's buttons under Wine with the simulated 30 fps sensor and the encoder relay. For each
 take it prints the wall-clock time it ran, the frames in the file against the 30 a second due,
-the sensor frames missing and repeated, and the start and stop latencies. Asserts nothing.
+the sensor frames missing (in all and in the take's first second) and repeated, the frames the
+program dropped from its queue, and the start and stop latencies. Asserts nothing.
 
     NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
 (scripts/bench-recording sets all of that up.)"""
@@ -19,6 +20,9 @@ from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, T
                            frame_numbers_streamed, relay_env, stage_files)
 
 DEFAULT_TAKES = (10.0, 60.0)
+# What the program tells a debugger at the end of each take.
+TAKE_REPORT = re.compile(r"take ended: (\d+) frames written, (\d+) dropped from the queue, "
+                         r"(\d+) not handed over")
 CONNECT_TIMEOUT = 30.0
 STOP_TIMEOUT = 30.0
 
@@ -52,6 +56,13 @@ def ms(moment, since):
             f"(+-{500 * (moment.width + since.width):.0f})")
 
 
+def take_reports(stage):
+    """(written, dropped, not handed over) of every take so far, from the program's output."""
+    with open(stage.path("program.log"), "rb") as log:
+        text = log.read().decode("utf-8", "replace")
+    return [tuple(int(n) for n in match.groups()) for match in TAKE_REPORT.finditer(text)]
+
+
 def bench_take(rec, stage, seconds, number):
     name = f"bench{number}.mp4"
     take = Take(rec, name).start(CONNECT_TIMEOUT)
@@ -74,9 +85,20 @@ def bench_take(rec, stage, seconds, number):
     print(f"  frames in the file         {report.count:10d}")
     print(f"  frames expected (30 x t)   {expected:10.1f}  "
           f"(difference {report.count - expected:+.1f})")
+    first = report.numbers[0] if report.numbers else 0
+    at_start = [n for n in report.missing if n < first + FRAMES_PER_SECOND]
     print(f"  sensor frames missing      {len(report.missing):10d}")
+    print(f"    in the first second      {len(at_start):10d}")
     print(f"  frames repeated            {report.repeated:10d}")
     print(f"  frames out of order        {len(report.backwards):10d}")
+    reports = take_reports(stage)
+    if len(reports) >= number:
+        written, dropped, abandoned = reports[number - 1]
+        print(f"  frames written (program)   {written:10d}")
+        print(f"  frames dropped from queue  {dropped:10d}")
+        print(f"  frames not handed over     {abandoned:10d}")
+    else:
+        print("  the program's take report is missing (WINEDEBUG lacks +debugstr?)")
     print(f"  detail: {report.describe()}", flush=True)
 
 
@@ -86,7 +108,8 @@ def main(argv):
           "ffmpeg (libx264 ultrafast)", flush=True)
     with Driver() as driver:
         stage = Stage("bench_recording")
-        rec = Recorder(stage, driver, extra_env=relay_env(stage))
+        # +debugstr lets the program's end-of-take report reach its log.
+        rec = Recorder(stage, driver, extra_env=dict(relay_env(stage), WINEDEBUG="-all,+debugstr"))
         try:
             rec.start()
             for number, seconds in enumerate(lengths, 1):

@@ -23,9 +23,8 @@ POINT_SLACK = 2
 # An untracked figure's point this close to a tracked figure's segment may be green legitimately.
 CLEARANCE = 8
 # Shots showing the overlay needed (about half of them do), and shots at most.
-OVERLAY_SHOTS = 3
-NO_OVERLAY_SHOTS = 8
-MAX_SHOTS = 30
+# Shots taken of the overlay: each must show every tracked figure whole.
+OVERLAY_SHOTS = 8
 
 # Picture points sampled in each quadrant: its outer edge pixels, its middle, and 8 picture
 # pixels from the split lines and from the frame code band (rows 0..47).
@@ -235,9 +234,9 @@ class LiveViewTests(RecorderTestCase):
                 self.check_overlay(rec, records)
 
     def check_overlay(self, rec, records):
-        """Takes shots until every tracked segment's ends and middle have been seen green
-        (the overlay shows only between a pass that drew it and the next paint); no shot may
-        show green at a point of an untracked record away from the tracked ones."""
+        """Every one of several shots shows every tracked figure whole: each bone's ends and
+        middle green where the projection puts them. No shot shows green at a point of an
+        untracked record away from the tracked ones, nor any green with nobody tracked."""
         client = self.driver.client(rec.output)
         drawn = [projection.skeleton_segments(joints, client.w, client.h)
                  for _, joints in records]
@@ -249,34 +248,23 @@ class LiveViewTests(RecorderTestCase):
                      for s in segments for p in segment_points(s)
                      if all(distance_to_segment(p, t) > CLEARANCE for t in tracked_segments)}
         self.assertTrue(expected or forbidden)
-
-        # With nothing tracked every shot counts; more of them, as a stray overlay shows only
-        # in some.
-        needed = OVERLAY_SHOTS if expected else NO_OVERLAY_SHOTS
-        seen, overlay_shots, shots = set(), 0, 0
-        while shots < MAX_SHOTS and (seen != expected or overlay_shots < needed):
-            shots += 1
+        for number in range(OVERLAY_SHOTS):
             shot = image.screenshot()
             self.assertEqual(self.driver.client(rec.output), client)
             green = {p for p in expected | forbidden
                      if green_near(shot, client.x + p[0], client.y + p[1])}
-            if green & forbidden:
-                shot.save_png(rec.stage.path("untracked-drawn.png"))
-                self.fail(f"untracked records drawn at {sorted(green & forbidden)[:6]}")
+            wrong = sorted(green & forbidden)
+            missing = sorted(expected - green)
             if not expected:
                 whole = shot.crop(client.x, client.y, client.w, client.h)
-                self.assertEqual(whole.count_near(GREEN, 40), 0, "green with none tracked")
-                overlay_shots += 1
-            elif len(green) >= len(expected) // 2:
-                overlay_shots += 1
-            seen |= green
-            time.sleep(0.05)
-        print(f"[overlay in {overlay_shots} of {shots} shots]", flush=True)
-        missing = sorted(expected - seen)
-        if missing:
-            image.screenshot(rec.stage.path("overlay-missing.png"))
-        self.assertEqual(missing, [], f"tracked segment points never green in client {client}")
-        self.assertGreaterEqual(overlay_shots, needed, "too few shots showed the overlay")
+                if whole.count_near(GREEN, 40):
+                    wrong.append("green with nobody tracked")
+            if wrong or missing:
+                shot.save_png(rec.stage.path(f"overlay-{number}.png"))
+            self.assertEqual(wrong, [], f"shot {number}: untracked records drawn")
+            self.assertEqual(missing, [], f"shot {number}: tracked figures not whole in client "
+                                          f"{client}")
+            time.sleep(0.07)
 
     def test_colour_frames_are_handed_back_once_each(self):
         # Each colour frame taken is locked, unlocked and released once; a frame whose Pitch

@@ -20,6 +20,13 @@ constexpr DWORD kStalledWriteLimitMs = 30000;
 constexpr DWORD kHangMs = 120000;
 // The extra wait of the slow-finish fault mode.
 constexpr DWORD kSlowFinishMs = 7000;
+// The late-start mode reads nothing for this long after opening the pipe.
+constexpr DWORD kLateStartMs = 300;
+// The pause mode stops reading for kPauseMs once kPauseAfterFrames frames were read.
+constexpr uint32_t kPauseAfterFrames = 60;
+constexpr DWORD kPauseMs = 1000;
+// The slow-read mode pauses this long after every read: about 10 frames a second.
+constexpr DWORD kSlowReadMs = 100;
 // Frames read by the read-few fault modes.
 constexpr uint32_t kFewFrames = 5;
 // Frames the relay holds while Debian's ffmpeg is slower than the recorder (about 74 MB).

@@ -19,7 +19,17 @@
 
 namespace {
 
-enum class Fault { None, NoOpenExit, NoOpenHang, ReadFewExit, ReadFewStall, SlowFinish };
+enum class Fault {
+    None,
+    NoOpenExit,
+    NoOpenHang,
+    ReadFewExit,
+    ReadFewStall,
+    SlowFinish,
+    LateStart,
+    Pause,
+    SlowRead
+};
 
 // Maps NVR_RELAY_FAULT's value to a mode; false for an unknown value.
 bool ParseFault(const std::wstring& name, Fault& fault)
@@ -32,7 +42,10 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"no-open-hang", Fault::NoOpenHang},
                   {L"read-few-exit", Fault::ReadFewExit},
                   {L"read-few-stall", Fault::ReadFewStall},
-                  {L"slow-finish", Fault::SlowFinish}};
+                  {L"slow-finish", Fault::SlowFinish},
+                  {L"late-start", Fault::LateStart},
+                  {L"pause", Fault::Pause},
+                  {L"slow-read", Fault::SlowRead}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
             fault = mode.fault;
@@ -170,17 +183,51 @@ private:
     bool m_failed = false;
 };
 
+// How the pipe is read: the pacing that the late-start, pause and slow-read modes imitate.
+struct ReadPace {
+    DWORD startDelayMs = 0;       // nothing read for this long after the pipe is opened
+    uint64_t pauseAfterBytes = 0; // once this much was read (0: never) ...
+    DWORD pauseMs = 0;            // ... nothing is read for this long, once
+    DWORD perFrameMs = 0;         // a pause after every frame
+};
+
+ReadPace PaceOf(Fault fault)
+{
+    ReadPace pace;
+    if (fault == Fault::LateStart) {
+        pace.startDelayMs = kLateStartMs;
+    } else if (fault == Fault::Pause) {
+        pace.pauseAfterBytes = uint64_t{kPauseAfterFrames} * kFrameBytes;
+        pace.pauseMs = kPauseMs;
+    } else if (fault == Fault::SlowRead) {
+        pace.perFrameMs = kSlowReadMs;
+    }
+    return pace;
+}
+
 struct PipeReader {
     HANDLE pipe;
     ChunkQueue* queue;
     RunRecord* record;
+    ReadPace pace;
+    ULONGLONG openedAt;
 };
 
-// Reads the frame pipe into the queue until the pipe ends.
+// Reads the frame pipe into the queue until the pipe ends, at the pace asked for.
 DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
     PipeReader& reader = *static_cast<PipeReader*>(param);
+    const ULONGLONG since = ::GetTickCount64() - reader.openedAt;
+    if (since < reader.pace.startDelayMs) {
+        ::Sleep(static_cast<DWORD>(reader.pace.startDelayMs - since));
+    }
     for (;;) {
+        if (reader.pace.pauseAfterBytes != 0 &&
+            reader.record->bytes >= reader.pace.pauseAfterBytes) {
+            reader.pace.pauseAfterBytes = 0;
+            ::Sleep(reader.pace.pauseMs);
+        }
+        const uint64_t framesBefore = reader.record->bytes / kFrameBytes;
         std::vector<BYTE> chunk(kFrameBytes);
         DWORD read = 0;
         if (!::ReadFile(reader.pipe, chunk.data(), kFrameBytes, &read, nullptr)) {
@@ -198,6 +245,9 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
         reader.record->bytes += read;
         chunk.resize(read);
         reader.queue->Push(std::move(chunk));
+        if (reader.record->bytes / kFrameBytes != framesBefore) {
+            ::Sleep(reader.pace.perFrameMs);
+        }
     }
     reader.queue->End();
     return 0;
@@ -206,12 +256,13 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
 // Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
 // failed (ffmpeg stopped reading), true at the end of the input. After a failure the pipe's
 // reader thread is left to run until the relay exits, which closes the pipe.
-bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
+bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pace,
+                 ULONGLONG openedAt)
 {
     // Lives until the process ends, since an abandoned reader thread may still use it.
     static ChunkQueue queue;
     static PipeReader reader;
-    reader = PipeReader{pipe, &queue, &record};
+    reader = PipeReader{pipe, &queue, &record, pace, openedAt};
     ScopedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
     if (!readerThread.IsValid()) {
         return false;
@@ -233,6 +284,22 @@ bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record)
     return true;
 }
 
+// How many runs the NVR_RELAY_RECORD file holds (0 without one).
+int RunsRecorded()
+{
+    ScopedHandle file(::CreateFileW(EnvironmentValue(L"NVR_RELAY_RECORD").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    int lines = 0;
+    char buffer[4096];
+    DWORD read = 0;
+    while (file.IsValid() && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) &&
+           read > 0) {
+        lines += static_cast<int>(std::count(buffer, buffer + read, '\n'));
+    }
+    return lines;
+}
+
 // Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
 int Stall(RunRecord& record)
 {
@@ -244,8 +311,9 @@ int Stall(RunRecord& record)
 }
 
 // The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status.
-int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
+int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fault fault)
 {
+    const ULONGLONG openedAt = ::GetTickCount64();
     ScopedHandle pipe(pipeHandle);
     const std::wstring& output = OutputPath(command);
     std::vector<wchar_t> fullOutput(32768);
@@ -277,8 +345,9 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record)
 
     ScopedHandle fifo(OpenFifoForWriting(encoder));
     if (fifo.IsValid()) {
-        ScopedHandle watchdog(::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
-        RelayFrames(pipe.Get(), fifo.Get(), record);
+        ScopedHandle watchdog(
+            ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
+        RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault), openedAt);
     } else {
         wchar_t code[16] = {};
         ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
@@ -319,13 +388,17 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         LogMessage(L"unknown NVR_RELAY_FAULT '" + EnvironmentValue(L"NVR_RELAY_FAULT") + L"'");
         return kExitBadCommand;
     }
+    if (EnvironmentValue(L"NVR_RELAY_FAULT_FIRST_ONLY") == L"1" && RunsRecorded() > 0) {
+        fault = Fault::None;
+    }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
     }
     if (fault == Fault::NoOpenHang) {
         return Stall(record);
     }
-    if ((fault == Fault::None || fault == Fault::SlowFinish) && !RunningUnderWine()) {
+    if (fault != Fault::NoOpenExit && fault != Fault::NoOpenHang && fault != Fault::ReadFewExit &&
+        fault != Fault::ReadFewStall && !RunningUnderWine()) {
         LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
         return kExitFailure;
     }
@@ -342,8 +415,8 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         return fault == Fault::ReadFewExit ? kExitFailure : Stall(record);
     }
 
-    const int status = Encode(command, pipe, record);
-    if (fault == Fault::SlowFinish) {
+    const int status = Encode(command, pipe, record, fault);
+    if (fault == Fault::SlowFinish || fault == Fault::SlowRead) {
         ::Sleep(kSlowFinishMs);
     }
     return status;

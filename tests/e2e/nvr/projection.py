@@ -10,9 +10,12 @@ import struct
 FLT_EPSILON = 2.0 ** -23          # 1.1920929e-7, bits 0x34000000
 K = struct.unpack("<f", struct.pack("<f", 285.63))[0]  # 285.6300048828125
 
-# The 18 segments, in drawing order: (from joint, to joint).
-SEGMENTS = ((0, 1), (1, 2), (2, 3), (3, 4), (1, 5), (5, 6), (6, 7), (1, 9), (9, 10), (10, 11),
-            (0, 12), (12, 13), (13, 14), (14, 15), (0, 16), (16, 17), (17, 18), (18, 19))
+# The body's 19 bones, in drawing order: (from joint, to joint) in the runtime's joint order.
+SEGMENTS = ((0, 1), (1, 2), (2, 3),                     # spine, neck and head
+            (2, 4), (4, 5), (5, 6), (6, 7),             # left arm
+            (2, 8), (8, 9), (9, 10), (10, 11),          # right arm
+            (0, 12), (12, 13), (13, 14), (14, 15),      # left leg
+            (0, 16), (16, 17), (17, 18), (18, 19))      # right leg
 
 
 def f32(value):
@@ -49,7 +52,7 @@ def scale_to_client(px, py, width, height):
 
 
 def skeleton_segments(joints, width, height):
-    """The 18 drawn segments ((X1, Y1), (X2, Y2)) of a skeleton whose joints are 20 (x, y, z)
+    """The 19 drawn segments ((X1, Y1), (X2, Y2)) of a skeleton whose joints are 20 (x, y, z)
     positions, for a client area of width x height."""
     points = [scale_to_client(*skeleton_to_screen(*joint), width, height) for joint in joints]
     return [(points[a], points[b]) for a, b in SEGMENTS]
