@@ -17,14 +17,13 @@
 namespace {
 
 constexpr DWORD kColourAndSkeleton = 0x0000000A;
-const IID kIidFrameTexture = {0x13ea17f5, 0xff2e, 0x4670,
-                              {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
+const IID kIidFrameTexture = {
+    0x13ea17f5, 0xff2e, 0x4670, {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
 const wchar_t* const kSwitches[] = {L"NVR_SIM_NO_SENSOR", L"NVR_SIM_PITCH_ZERO",
                                     L"NVR_SIM_MOTION",    L"NVR_SIM_TRACKED",
                                     L"NVR_SIM_COUNTS",    L"NVR_SIM_DUMP_SKELETONS"};
 
-template <typename Fn>
-Fn Bind(HMODULE module, WORD ordinal)
+template <typename Fn> Fn Bind(HMODULE module, WORD ordinal)
 {
     // Through void* so GCC accepts the cast from FARPROC to the real signature.
     return reinterpret_cast<Fn>(
@@ -76,8 +75,8 @@ std::wstring TempFile(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
     ::GetTempPathW(MAX_PATH, folder);
-    std::wstring path = std::wstring(folder) + L"nvr_sim_" +
-                        std::to_wstring(::GetCurrentProcessId()) + L"_" + name;
+    std::wstring path =
+        std::wstring(folder) + L"nvr_sim_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + name;
     ::DeleteFileW(path.c_str());
     return path;
 }
@@ -85,8 +84,8 @@ std::wstring TempFile(const wchar_t* name)
 std::string ReadFileText(const std::wstring& path)
 {
     std::string text;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return text;
     }
@@ -169,10 +168,14 @@ TEST_F(KinectSim, ColourFramesArriveInTimeCarryTheirNumberAndAreCounted)
     const struct {
         const char* name;
         WORD ordinal;
-    } exports[] = {{"NuiImageStreamGetNextFrame", 11}, {"NuiImageStreamOpen", 12},
-                   {"NuiImageStreamReleaseFrame", 13}, {"NuiInitialize", 14},
-                   {"NuiShutdown", 16},                {"NuiSkeletonGetNextFrame", 17},
-                   {"NuiSkeletonTrackingEnable", 19},  {"NuiTransformSmooth", 20}};
+    } exports[] = {{"NuiImageStreamGetNextFrame", 11},
+                   {"NuiImageStreamOpen", 12},
+                   {"NuiImageStreamReleaseFrame", 13},
+                   {"NuiInitialize", 14},
+                   {"NuiShutdown", 16},
+                   {"NuiSkeletonGetNextFrame", 17},
+                   {"NuiSkeletonTrackingEnable", 19},
+                   {"NuiTransformSmooth", 20}};
     for (const auto& e : exports) {
         EXPECT_EQ(::GetProcAddress(nui.module, e.name),
                   ::GetProcAddress(nui.module, MAKEINTRESOURCEA(e.ordinal)))
@@ -229,8 +232,7 @@ TEST_F(KinectSim, ColourFramesArriveInTimeCarryTheirNumberAndAreCounted)
         }
     }
     const double rate = static_cast<double>(lastNumber - firstNumber) / (lastAt - firstAt);
-    std::printf("colour: %lld frames handed in 1 s, numbers advance %.1f a second\n", handed,
-                rate);
+    std::printf("colour: %lld frames handed in 1 s, numbers advance %.1f a second\n", handed, rate);
     EXPECT_GT(rate, 20.0);
     EXPECT_LT(rate, 40.0);
     EXPECT_GE(handed, 15);
@@ -347,8 +349,8 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
     ::SetEnvironmentVariableW(L"NVR_SIM_DUMP_SKELETONS", dumpPath.c_str());
     ::SetEnvironmentVariableW(L"NVR_SIM_MOTION", L"fixed");
     const struct {
-        const wchar_t* setting;  // null: unset
-        unsigned trackedMask;    // bit r: record r tracked
+        const wchar_t* setting; // null: unset
+        unsigned trackedMask;   // bit r: record r tracked
     } cases[] = {{nullptr, 0x03}, {L"1,4", 0x12}, {L"0, 2,5", 0x25}, {L"none", 0}, {L"", 0}};
 
     Runtime nui;
@@ -373,9 +375,8 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
         }
         if (again == S_OK) {
             EXPECT_GT(next.dwFrameNumber, frame.dwFrameNumber);
-            EXPECT_EQ(std::memcmp(next.SkeletonData, frame.SkeletonData,
-                                  sizeof(frame.SkeletonData)),
-                      0)
+            EXPECT_EQ(
+                std::memcmp(next.SkeletonData, frame.SkeletonData, sizeof(frame.SkeletonData)), 0)
                 << "fixed figures moved";
         } else {
             EXPECT_EQ(again, E_NUI_FRAME_NO_DATA);
@@ -476,9 +477,9 @@ TEST_F(KinectSim, CallsAfterShutdownFailAndAreCounted)
     const NUI_IMAGE_FRAME* kept = nullptr;
     ASSERT_EQ(nui.nextFrame(stream, 500, &kept), S_OK);
     INuiFrameTexture* texture = nullptr;
-    ASSERT_EQ(kept->pFrameTexture->QueryInterface(kIidFrameTexture,
-                                                   reinterpret_cast<void**>(&texture)),
-              S_OK);
+    ASSERT_EQ(
+        kept->pFrameTexture->QueryInterface(kIidFrameTexture, reinterpret_cast<void**>(&texture)),
+        S_OK);
     EXPECT_EQ(texture, kept->pFrameTexture);
     EXPECT_EQ(texture->Release(), 1u);
     nui.shutdown();
@@ -494,7 +495,7 @@ TEST_F(KinectSim, CallsAfterShutdownFailAndAreCounted)
     EXPECT_TRUE(FAILED(nui.smooth(&skeletons, nullptr)));
     EXPECT_TRUE(FAILED(nui.trackingEnable(nullptr, 0)));
     EXPECT_TRUE(FAILED(nui.streamOpen(1, 2, 0, 2, nullptr, &stream)));
-    nui.shutdown();  // counted as well; it writes the counts again
+    nui.shutdown(); // counted as well; it writes the counts again
 
     const auto counts = Counts();
     EXPECT_EQ(counts.at("calls_after_shutdown"), 9);

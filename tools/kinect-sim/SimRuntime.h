@@ -7,10 +7,10 @@
 #include <mutex>
 
 enum class SimPhase {
-    Fresh,     // NuiInitialize never called
-    Running,   // initialised with a sensor
-    NoSensor,  // NuiInitialize reported that no sensor is attached
-    ShutDown,  // NuiShutdown called
+    Fresh,    // NuiInitialize never called
+    Running,  // initialised with a sensor
+    NoSensor, // NuiInitialize reported that no sensor is attached
+    ShutDown, // NuiShutdown called
 };
 
 // Settings read from the environment at each NuiInitialize.
@@ -18,7 +18,7 @@ struct SimSettings {
     bool noSensor = false;
     bool pitchZero = false;
     bool moving = true;
-    unsigned trackedMask = 0x3;  // bit r set: skeleton record r is tracked
+    unsigned trackedMask = 0x3; // bit r set: skeleton record r is tracked
     wchar_t dumpPath[4096] = {};
 };
 

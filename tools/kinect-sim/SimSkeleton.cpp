@@ -11,16 +11,18 @@ namespace {
 
 bool g_trackingEnabled = false;
 HANDLE g_trackingEvent = nullptr;
-LONGLONG g_readyFrame = -1;    // newest skeleton frame announced
-LONGLONG g_fetchedFrame = -1;  // newest skeleton frame handed out
+LONGLONG g_readyFrame = -1;   // newest skeleton frame announced
+LONGLONG g_fetchedFrame = -1; // newest skeleton frame handed out
 bool g_dumpWritten = false;
 
-bool InRange(float value, float low, float high) {
+bool InRange(float value, float low, float high)
+{
     // Written so that a NaN fails too.
     return value >= low && value <= high;
 }
 
-bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params) {
+bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params)
+{
     const float kNoLimit = 1.0e6f;
     return InRange(params.fSmoothing, 0.0f, 1.0f) && InRange(params.fCorrection, 0.0f, 1.0f) &&
            InRange(params.fPrediction, 0.0f, kNoLimit) &&
@@ -28,7 +30,8 @@ bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params) {
            InRange(params.fMaxDeviationRadius, 0.0f, kNoLimit);
 }
 
-void HandOut(NUI_SKELETON_FRAME* frame) {
+void HandOut(NUI_SKELETON_FRAME* frame)
+{
     g_fetchedFrame = g_readyFrame;
     if (g_trackingEvent != nullptr) {
         ::ResetEvent(g_trackingEvent);
@@ -44,9 +47,10 @@ void HandOut(NUI_SKELETON_FRAME* frame) {
     }
 }
 
-}  // namespace
+} // namespace
 
-void SimSkeletonStartSession() {
+void SimSkeletonStartSession()
+{
     g_trackingEnabled = false;
     g_trackingEvent = nullptr;
     g_readyFrame = -1;
@@ -54,12 +58,14 @@ void SimSkeletonStartSession() {
     g_dumpWritten = false;
 }
 
-void SimSkeletonEndSession() {
+void SimSkeletonEndSession()
+{
     g_trackingEnabled = false;
     g_trackingEvent = nullptr;
 }
 
-void SimSkeletonOnFrame(LONGLONG frameNumber) {
+void SimSkeletonOnFrame(LONGLONG frameNumber)
+{
     if (!g_trackingEnabled) {
         return;
     }
@@ -69,7 +75,8 @@ void SimSkeletonOnFrame(LONGLONG frameNumber) {
     }
 }
 
-HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/) {
+HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -90,7 +97,8 @@ HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/) {
     return S_OK;
 }
 
-HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame) {
+HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
+{
     std::unique_lock<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -125,8 +133,8 @@ HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame) {
     return S_OK;
 }
 
-HRESULT SimTransformSmooth(NUI_SKELETON_FRAME* frame,
-                           const NUI_TRANSFORM_SMOOTH_PARAMETERS* params) {
+HRESULT SimTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH_PARAMETERS* params)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
