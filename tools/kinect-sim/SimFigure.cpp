@@ -41,6 +41,11 @@ constexpr JointOffset kStandingFigure[NUI_SKELETON_POSITION_COUNT] = {
 
 constexpr int kLeftShoulder = 4;
 constexpr int kRightShoulder = 8;
+constexpr int kLeftHand = 7;
+constexpr int kRightFoot = 19;
+// Joint tracking states of the runtime.
+constexpr int kJointInferred = 1;
+constexpr int kJointTracked = 2;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kHipHeight = -0.05;
 constexpr double kFloorDistance = 1.0;
@@ -86,8 +91,20 @@ JointOffset MovedJoint(int joint, double lift)
     return offset;
 }
 
-void FillRecord(NUI_SKELETON_DATA* data, int record, double seconds, bool tracked, bool moving)
+// State of a tracked record's joint: the hand and the foot now and then only inferred, in a
+// pattern that tests can tell from the frame number, so a row carrying another frame's states
+// shows.
+int TrackedJointState(int joint, int record, LONGLONG frameNumber, bool moving)
 {
+    const bool inferred = moving && ((joint == kLeftHand && frameNumber % 2 == 1) ||
+                                     (joint == kRightFoot && (frameNumber + record) % 3 == 0));
+    return inferred ? kJointInferred : kJointTracked;
+}
+
+void FillRecord(NUI_SKELETON_DATA* data, int record, LONGLONG frameNumber, bool tracked,
+                bool moving)
+{
+    const double seconds = static_cast<double>(frameNumber) / 30.0;
     const double phase = record * 1.1;
     const double sway = moving ? 0.04 * std::sin(2.0 * kPi * 0.25 * seconds + phase) : 0.0;
     const double bob = moving ? 0.05 * std::sin(2.0 * kPi * 0.15 * seconds + phase) : 0.0;
@@ -106,7 +123,8 @@ void FillRecord(NUI_SKELETON_DATA* data, int record, double seconds, bool tracke
         joint.y = static_cast<float>(kHipHeight + scale * offset.y);
         joint.z = static_cast<float>(distance + offset.dz);
         joint.w = 1.0f;
-        data->eSkeletonPositionTrackingState[j] = tracked ? NUI_SKELETON_TRACKED : 0;
+        data->eSkeletonPositionTrackingState[j] =
+            tracked ? TrackedJointState(j, record, frameNumber, moving) : 0;
     }
     data->Position = data->SkeletonPositions[0];
 }
@@ -121,9 +139,8 @@ void SimFillSkeletonFrame(NUI_SKELETON_FRAME* frame, LONGLONG frameNumber, unsig
     frame->liTimeStamp.QuadPart = frameNumber * 100 / 3;
     frame->vFloorClipPlane = Vector4{0.0f, 1.0f, 0.0f, static_cast<float>(kFloorDistance)};
     frame->vNormalToGravity = Vector4{0.0f, 1.0f, 0.0f, 0.0f};
-    const double seconds = static_cast<double>(frameNumber) / 30.0;
     for (int r = 0; r < NUI_SKELETON_COUNT; ++r) {
-        FillRecord(&frame->SkeletonData[r], r, seconds, ((trackedMask >> r) & 1u) != 0, moving);
+        FillRecord(&frame->SkeletonData[r], r, frameNumber, ((trackedMask >> r) & 1u) != 0, moving);
     }
 }
 
@@ -156,31 +173,25 @@ bool SimParseTrackedList(const wchar_t* text, unsigned* mask)
     return allValid;
 }
 
-bool SimWriteSkeletonDump(const wchar_t* path, const NUI_SKELETON_FRAME& frame)
+void SimAppendSkeletonLog(std::string& text, const NUI_SKELETON_FRAME& frame)
 {
-    std::string text;
-    char line[128];
+    char field[64];
+    std::snprintf(field, sizeof(field), "frame %lu %lld\n",
+                  static_cast<unsigned long>(frame.dwFrameNumber),
+                  static_cast<long long>(frame.liTimeStamp.QuadPart));
+    text += field;
     for (int r = 0; r < NUI_SKELETON_COUNT; ++r) {
         const NUI_SKELETON_DATA& data = frame.SkeletonData[r];
-        std::snprintf(line, sizeof(line), "record %d tracked %d\n", r,
-                      data.eTrackingState == NUI_SKELETON_TRACKED ? 1 : 0);
-        text += line;
+        std::snprintf(field, sizeof(field), "record %d %d %lu", r, data.eTrackingState,
+                      static_cast<unsigned long>(data.dwTrackingID));
+        text += field;
         for (int j = 0; j < NUI_SKELETON_POSITION_COUNT; ++j) {
             const Vector4& joint = data.SkeletonPositions[j];
-            std::snprintf(line, sizeof(line), "joint %d %.9g %.9g %.9g\n", j,
-                          static_cast<double>(joint.x), static_cast<double>(joint.y),
-                          static_cast<double>(joint.z));
-            text += line;
+            std::snprintf(field, sizeof(field), " %.9g %.9g %.9g %d", static_cast<double>(joint.x),
+                          static_cast<double>(joint.y), static_cast<double>(joint.z),
+                          data.eSkeletonPositionTrackingState[j]);
+            text += field;
         }
+        text += '\n';
     }
-    HANDLE file = ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok =
-        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == text.size();
 }

@@ -66,8 +66,8 @@ SimSettings ReadSettings()
         SimDebugMessage("NVR_SIM_TRACKED holds entries that are not record indices 0 to 5 "
                         "(example: \"0,2,5\"); they are ignored");
     }
-    ReadEnvironment(L"NVR_SIM_DUMP_SKELETONS", settings.dumpPath,
-                    static_cast<DWORD>(std::size(settings.dumpPath)));
+    ReadEnvironment(L"NVR_SIM_SKELETON_LOG", settings.skeletonLogPath,
+                    static_cast<DWORD>(std::size(settings.skeletonLogPath)));
     return settings;
 }
 

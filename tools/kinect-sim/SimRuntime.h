@@ -18,8 +18,8 @@ struct SimSettings {
     bool noSensor = false;
     bool pitchZero = false;
     bool moving = true;
-    unsigned trackedMask = 0x3; // bit r set: skeleton record r is tracked
-    wchar_t dumpPath[4096] = {};
+    unsigned trackedMask = 0x3;         // bit r set: skeleton record r is tracked
+    wchar_t skeletonLogPath[4096] = {}; // empty: no skeleton log
 };
 
 // Guards everything below and the colour, skeleton and clock state of the other files.

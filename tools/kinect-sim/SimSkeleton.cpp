@@ -6,14 +6,56 @@
 #include "tools/kinect-sim/SimRuntime.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
 bool g_trackingEnabled = false;
 HANDLE g_trackingEvent = nullptr;
-LONGLONG g_readyFrame = -1;   // newest skeleton frame announced
-LONGLONG g_fetchedFrame = -1; // newest skeleton frame handed out
-bool g_dumpWritten = false;
+LONGLONG g_readyFrame = -1;                  // newest skeleton frame announced
+LONGLONG g_fetchedFrame = -1;                // newest skeleton frame handed out
+HANDLE g_skeletonLog = INVALID_HANDLE_VALUE; // the session's NVR_SIM_SKELETON_LOG, if any
+std::string g_logText;                       // one frame's log text
+
+void CloseSkeletonLog()
+{
+    if (g_skeletonLog != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(g_skeletonLog);
+        g_skeletonLog = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Opens the log named by the settings for appending (creating it), shared so that a test can
+// read it while the session runs.
+void OpenSkeletonLog()
+{
+    CloseSkeletonLog();
+    if (g_simSettings.skeletonLogPath[0] == L'\0') {
+        return;
+    }
+    g_skeletonLog = ::CreateFileW(g_simSettings.skeletonLogPath, FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_skeletonLog == INVALID_HANDLE_VALUE) {
+        SimDebugMessage("cannot open the skeleton log (NVR_SIM_SKELETON_LOG)");
+    }
+}
+
+// Appends what `frame` delivered to the log, in one write.
+void LogSkeletonFrame(const NUI_SKELETON_FRAME& frame)
+{
+    if (g_skeletonLog == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    g_logText.clear();
+    SimAppendSkeletonLog(g_logText, frame);
+    DWORD written = 0;
+    if (!::WriteFile(g_skeletonLog, g_logText.data(), static_cast<DWORD>(g_logText.size()),
+                     &written, nullptr) ||
+        written != g_logText.size()) {
+        SimDebugMessage("cannot write the skeleton log (NVR_SIM_SKELETON_LOG)");
+    }
+}
 
 bool InRange(float value, float low, float high)
 {
@@ -39,12 +81,7 @@ void HandOut(NUI_SKELETON_FRAME* frame)
     SimFillSkeletonFrame(frame, g_fetchedFrame, g_simSettings.trackedMask, g_simSettings.moving);
     SimCount(kCountSkeletonHanded);
     SimSetCounter(kCountLastSkeletonFrame, g_fetchedFrame);
-    if (!g_dumpWritten && g_simSettings.dumpPath[0] != L'\0') {
-        g_dumpWritten = true;
-        if (!SimWriteSkeletonDump(g_simSettings.dumpPath, *frame)) {
-            SimDebugMessage("cannot write the skeleton dump file (NVR_SIM_DUMP_SKELETONS)");
-        }
-    }
+    LogSkeletonFrame(*frame);
 }
 
 } // namespace
@@ -55,13 +92,14 @@ void SimSkeletonStartSession()
     g_trackingEvent = nullptr;
     g_readyFrame = -1;
     g_fetchedFrame = -1;
-    g_dumpWritten = false;
+    OpenSkeletonLog();
 }
 
 void SimSkeletonEndSession()
 {
     g_trackingEnabled = false;
     g_trackingEvent = nullptr;
+    CloseSkeletonLog();
 }
 
 void SimSkeletonOnFrame(LONGLONG frameNumber)
