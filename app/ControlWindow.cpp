@@ -32,6 +32,10 @@ HBITMAP g_banner = nullptr;
 // an existing file. The next Start command uses the confirmation up.
 std::wstring g_confirmedPath;
 
+// The Save Skeleton Data switch: whether the next take also writes its skeleton file. Read from
+// the settings at creation, flipped by its menu item.
+bool g_saveSkeletonData = false;
+
 HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
                    int y, int width, int height, int id)
 {
@@ -51,6 +55,7 @@ void OnCreate(HWND hwnd)
     g_banner = static_cast<HBITMAP>(
         ::LoadImageW(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     std::wstring path = ReadLastPath();
+    g_saveSkeletonData = ReadSaveSkeletonData();
 
     HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
                                   200, 25, IDC_SHOW_COLOR);
@@ -159,6 +164,22 @@ void OnSavePath(HWND hwnd)
     }
 }
 
+// Puts the switch's state on its check item, found by command in `menu` or its submenus.
+void ShowSaveSkeletonCheck(HMENU menu)
+{
+    ::CheckMenuItem(menu, IDM_SAVE_SKELETON,
+                    MF_BYCOMMAND | (g_saveSkeletonData ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// Flips the switch, its check mark and the stored setting. A take already running keeps the
+// choice it started with.
+void OnToggleSaveSkeleton(HWND hwnd)
+{
+    g_saveSkeletonData = !g_saveSkeletonData;
+    ShowSaveSkeletonCheck(::GetMenu(hwnd));
+    WriteSaveSkeletonData(g_saveSkeletonData);
+}
+
 void OnAbout(HWND hwnd)
 {
     ::MessageBoxW(hwnd,
@@ -183,6 +204,9 @@ void OnCommand(HWND hwnd, int id)
         break;
     case IDC_SAVE_PATH:
         OnSavePath(hwnd);
+        break;
+    case IDM_SAVE_SKELETON:
+        OnToggleSaveSkeleton(hwnd);
         break;
     case IDM_QUIT:
         ::PostQuitMessage(0);
@@ -232,6 +256,11 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
         return OnControlColor(reinterpret_cast<HDC>(wParam));
+    case WM_INITMENU:
+        // The menu bar is given to the window only after its creation: the check mark is
+        // brought up to date whenever the menu opens.
+        ShowSaveSkeletonCheck(reinterpret_cast<HMENU>(wParam));
+        break;
     case WM_APP_ENCODER_LOST:
         OnEncoderLost(hwnd, wParam);
         return 0;

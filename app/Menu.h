@@ -1,7 +1,9 @@
-// The control window's menu bar: File > &Quit and Help > &About.
+// The control window's menu bar: File > Save Skeleton Data (a check item) and &Quit, and
+// Help > &About.
 #pragma once
 
 #include <windows.h>
 
-// Creates the menu bar, the File menu and the Help menu, in that order, and fills them.
+// Creates the menu bar, the File menu and the Help menu, in that order, and fills them. The
+// Save Skeleton Data item starts unchecked; the control window shows the switch's state on it.
 HMENU CreateMainMenu();

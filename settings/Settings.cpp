@@ -10,6 +10,7 @@ namespace {
 const wchar_t kSection[] = L"Settings";
 const wchar_t kLastPathKey[] = L"LastPath";
 const wchar_t kDefaultLastPath[] = L"output.mp4";
+const wchar_t kSaveSkeletonKey[] = L"SaveSkeletonData";
 
 // Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
 // existing file, or one that a racing writer made first, is left as it is.
@@ -30,6 +31,17 @@ void CreateUnicodeIniIfMissing(const std::wstring& iniPath)
         file.Reset();
         ::DeleteFileW(iniPath.c_str());
     }
+}
+
+// Stores `value` under `key` in the Settings section, making a missing file UTF-16 first.
+void WriteSetting(const wchar_t* key, const wchar_t* value)
+{
+    const std::wstring iniPath = GetSettingsIniPath();
+    if (iniPath.empty()) {
+        return;
+    }
+    CreateUnicodeIniIfMissing(iniPath);
+    ::WritePrivateProfileStringW(kSection, key, value, iniPath.c_str());
 }
 
 } // namespace
@@ -60,10 +72,21 @@ std::wstring ReadLastPath()
 
 void WriteLastPath(const std::wstring& value)
 {
+    WriteSetting(kLastPathKey, value.c_str());
+}
+
+bool ReadSaveSkeletonData()
+{
     const std::wstring iniPath = GetSettingsIniPath();
     if (iniPath.empty()) {
-        return;
+        return false;
     }
-    CreateUnicodeIniIfMissing(iniPath);
-    ::WritePrivateProfileStringW(kSection, kLastPathKey, value.c_str(), iniPath.c_str());
+    wchar_t value[4] = {};
+    ::GetPrivateProfileStringW(kSection, kSaveSkeletonKey, L"0", value, 4, iniPath.c_str());
+    return value[0] == L'1' && value[1] == L'\0';
+}
+
+void WriteSaveSkeletonData(bool on)
+{
+    WriteSetting(kSaveSkeletonKey, on ? L"1" : L"0");
 }

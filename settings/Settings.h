@@ -1,4 +1,5 @@
-// The settings store: where settings.ini lives and the one value it keeps, LastPath.
+// The settings store: where settings.ini lives and the values it keeps, LastPath and
+// SaveSkeletonData.
 #pragma once
 
 #include <string>
@@ -16,3 +17,11 @@ std::wstring ReadLastPath();
 // path comes back exactly; an existing file keeps its encoding. Silently lost when the file
 // can't be written or there is no settings file.
 void WriteLastPath(const std::wstring& value);
+
+// Whether the Save Skeleton Data switch is on: the stored SaveSkeletonData is exactly "1".
+// Missing, any other value, or no settings file means off.
+bool ReadSaveSkeletonData();
+
+// Stores the switch as SaveSkeletonData "1" or "0", in the file and the encoding WriteLastPath
+// uses. Silently lost when the file can't be written or there is no settings file.
+void WriteSaveSkeletonData(bool on);

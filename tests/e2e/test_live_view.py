@@ -6,7 +6,7 @@ import os
 import time
 import unittest
 
-from nvr import RecorderTestCase, env, image, projection
+from nvr import RecorderTestCase, env, image, projection, skeleton
 from nvr.driver import poll_until
 from nvr.image import QUADRANT_COLOURS, QUADRANT_SPLIT
 from nvr.recorder import ID_SHOW_COLOR, IDM_QUIT, OUTPUT_POS
@@ -64,22 +64,14 @@ def segment_points(segment):
     return [(x1, y1), ((x1 + x2) // 2, (y1 + y2) // 2), (x2, y2)]
 
 
-def read_skeleton_dump(path):
-    """The simulated runtime's dump: [(tracked, [20 (x, y, z)])] for the six records, or None
-    while the file is missing or incomplete."""
-    if not os.path.exists(path):
+def first_logged_skeletons(path):
+    """The six records of the first skeleton frame the simulated runtime handed out:
+    [(tracked, [20 (x, y, z)])], or None before it has handed one out."""
+    frames = skeleton.read_sim_log(path)
+    if not frames:
         return None
-    records = []
-    with open(path, encoding="ascii") as dump:
-        for line in dump:
-            fields = line.split()
-            if fields[:1] == ["record"]:
-                records.append((fields[3] == "1", []))
-            elif fields[:1] == ["joint"] and len(fields) == 5 and records:
-                records[-1][1].append(tuple(float(v) for v in fields[2:5]))
-    if len(records) != 6 or any(len(joints) != 20 for _, joints in records):
-        return None
-    return records
+    return [(record["state"] == skeleton.TRACKED, [joint[:3] for joint in record["joints"]])
+            for record in frames[min(frames)]["records"]]
 
 
 def picture_mismatches(shot, client):
@@ -223,12 +215,13 @@ class LiveViewTests(RecorderTestCase):
         for case, (tracked, size) in cases.items():
             stage = self.make_stage()
             extra = {"NVR_SIM_TRACKED": tracked, "NVR_SIM_MOTION": "fixed",
-                     "NVR_SIM_DUMP_SKELETONS": stage.windows_path("skeletons.txt")}
+                     "NVR_SIM_SKELETON_LOG": stage.windows_path("skeletons.txt")}
             with self.subTest(case), self.recorder(stage, extra) as rec:
                 if size:
                     self.driver.move(rec.output, *OUTPUT_POS, *size)
-                records = self.wait_until(lambda: read_skeleton_dump(stage.path("skeletons.txt")),
-                                          PICTURE_TIMEOUT, message="the skeleton dump")
+                records = self.wait_until(
+                    lambda: first_logged_skeletons(stage.path("skeletons.txt")),
+                    PICTURE_TIMEOUT, message="the skeleton log")
                 wanted = set() if tracked == "none" else {int(r) for r in tracked.split(",")}
                 self.assertEqual({r for r, (on, _) in enumerate(records) if on}, wanted)
                 self.check_overlay(rec, records)

@@ -32,7 +32,7 @@ std::wstring MenuText(HMENU menu, UINT position)
     return text;
 }
 
-TEST(ControlWindowMenu, FileQuitAndHelpAbout)
+TEST(ControlWindowMenu, FileSaveSkeletonQuitAndHelpAbout)
 {
     HMENU bar = CreateMainMenu();
     ASSERT_EQ(::GetMenuItemCount(bar), 2);
@@ -40,10 +40,13 @@ TEST(ControlWindowMenu, FileQuitAndHelpAbout)
     EXPECT_EQ(MenuText(bar, 1), L"&Help");
     HMENU file = ::GetSubMenu(bar, 0);
     HMENU help = ::GetSubMenu(bar, 1);
-    ASSERT_EQ(::GetMenuItemCount(file), 1);
+    ASSERT_EQ(::GetMenuItemCount(file), 2);
     ASSERT_EQ(::GetMenuItemCount(help), 1);
-    EXPECT_EQ(MenuText(file, 0), L"&Quit");
-    EXPECT_EQ(::GetMenuItemID(file, 0), static_cast<UINT>(IDM_QUIT));
+    EXPECT_EQ(MenuText(file, 0), L"Save Skeleton Data");
+    EXPECT_EQ(::GetMenuItemID(file, 0), static_cast<UINT>(IDM_SAVE_SKELETON));
+    EXPECT_EQ(::GetMenuState(file, 0, MF_BYPOSITION), static_cast<UINT>(MF_STRING));
+    EXPECT_EQ(MenuText(file, 1), L"&Quit");
+    EXPECT_EQ(::GetMenuItemID(file, 1), static_cast<UINT>(IDM_QUIT));
     EXPECT_EQ(MenuText(help, 0), L"&About");
     EXPECT_EQ(::GetMenuItemID(help, 0), static_cast<UINT>(IDM_ABOUT));
     ::DestroyMenu(bar);
@@ -209,6 +212,30 @@ TEST_F(ControlWindow, FeedFlagFollowsTheCheckboxAndCommandsFromElsewhere)
     ::SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(IDC_SHOW_COLOR, 0), 0);
     EXPECT_TRUE(g_showColorFeed.load());
     EXPECT_EQ(::IsDlgButtonChecked(m_window, IDC_SHOW_COLOR), static_cast<UINT>(BST_CHECKED));
+}
+
+TEST_F(ControlWindow, SaveSkeletonItemShowsAndStoresTheSwitch)
+{
+    const auto checked = [this] {
+        return (::GetMenuState(::GetMenu(m_window), IDM_SAVE_SKELETON, MF_BYCOMMAND) &
+                MF_CHECKED) != 0;
+    };
+    // As at start-up: the window is created first, the menu bar given to it afterwards.
+    for (bool stored : {true, false}) {
+        WriteSaveSkeletonData(stored);
+        Create();
+        ::SetMenu(m_window, CreateMainMenu());
+        ::SendMessageW(m_window, WM_INITMENU, reinterpret_cast<WPARAM>(::GetMenu(m_window)), 0);
+        EXPECT_EQ(checked(), stored);
+        ::SendMessageW(m_window, WM_COMMAND, IDM_SAVE_SKELETON, 0);
+        EXPECT_EQ(ReadSaveSkeletonData(), !stored);
+        EXPECT_EQ(checked(), !stored);
+        ::SendMessageW(m_window, WM_COMMAND, IDM_SAVE_SKELETON, 0);
+        EXPECT_EQ(ReadSaveSkeletonData(), stored);
+        EXPECT_EQ(checked(), stored);
+        ::DestroyWindow(m_window); // takes its menu with it
+        m_window = nullptr;
+    }
 }
 
 TEST_F(ControlWindow, StopWhileIdleDoesNothingAndQuitPostsTheQuitMessage)

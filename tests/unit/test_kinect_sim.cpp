@@ -17,14 +17,13 @@
 namespace {
 
 constexpr DWORD kColourAndSkeleton = 0x0000000A;
-const IID kIidFrameTexture = {0x13ea17f5, 0xff2e, 0x4670,
-                              {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
+const IID kIidFrameTexture = {
+    0x13ea17f5, 0xff2e, 0x4670, {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
 const wchar_t* const kSwitches[] = {L"NVR_SIM_NO_SENSOR", L"NVR_SIM_PITCH_ZERO",
                                     L"NVR_SIM_MOTION",    L"NVR_SIM_TRACKED",
-                                    L"NVR_SIM_COUNTS",    L"NVR_SIM_DUMP_SKELETONS"};
+                                    L"NVR_SIM_COUNTS",    L"NVR_SIM_SKELETON_LOG"};
 
-template <typename Fn>
-Fn Bind(HMODULE module, WORD ordinal)
+template <typename Fn> Fn Bind(HMODULE module, WORD ordinal)
 {
     // Through void* so GCC accepts the cast from FARPROC to the real signature.
     return reinterpret_cast<Fn>(
@@ -76,8 +75,8 @@ std::wstring TempFile(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
     ::GetTempPathW(MAX_PATH, folder);
-    std::wstring path = std::wstring(folder) + L"nvr_sim_" +
-                        std::to_wstring(::GetCurrentProcessId()) + L"_" + name;
+    std::wstring path =
+        std::wstring(folder) + L"nvr_sim_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + name;
     ::DeleteFileW(path.c_str());
     return path;
 }
@@ -85,8 +84,8 @@ std::wstring TempFile(const wchar_t* name)
 std::string ReadFileText(const std::wstring& path)
 {
     std::string text;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return text;
     }
@@ -169,10 +168,14 @@ TEST_F(KinectSim, ColourFramesArriveInTimeCarryTheirNumberAndAreCounted)
     const struct {
         const char* name;
         WORD ordinal;
-    } exports[] = {{"NuiImageStreamGetNextFrame", 11}, {"NuiImageStreamOpen", 12},
-                   {"NuiImageStreamReleaseFrame", 13}, {"NuiInitialize", 14},
-                   {"NuiShutdown", 16},                {"NuiSkeletonGetNextFrame", 17},
-                   {"NuiSkeletonTrackingEnable", 19},  {"NuiTransformSmooth", 20}};
+    } exports[] = {{"NuiImageStreamGetNextFrame", 11},
+                   {"NuiImageStreamOpen", 12},
+                   {"NuiImageStreamReleaseFrame", 13},
+                   {"NuiInitialize", 14},
+                   {"NuiShutdown", 16},
+                   {"NuiSkeletonGetNextFrame", 17},
+                   {"NuiSkeletonTrackingEnable", 19},
+                   {"NuiTransformSmooth", 20}};
     for (const auto& e : exports) {
         EXPECT_EQ(::GetProcAddress(nui.module, e.name),
                   ::GetProcAddress(nui.module, MAKEINTRESOURCEA(e.ordinal)))
@@ -229,8 +232,7 @@ TEST_F(KinectSim, ColourFramesArriveInTimeCarryTheirNumberAndAreCounted)
         }
     }
     const double rate = static_cast<double>(lastNumber - firstNumber) / (lastAt - firstAt);
-    std::printf("colour: %lld frames handed in 1 s, numbers advance %.1f a second\n", handed,
-                rate);
+    std::printf("colour: %lld frames handed in 1 s, numbers advance %.1f a second\n", handed, rate);
     EXPECT_GT(rate, 20.0);
     EXPECT_LT(rate, 40.0);
     EXPECT_GE(handed, 15);
@@ -320,35 +322,41 @@ bool ProjectsInsidePicture(const Vector4& joint)
     return px >= 0.0f && px < 640.0f && py >= 0.0f && py < 480.0f;
 }
 
-// The skeleton dump expected for `frame`: its exact floats, printed with "%.9g".
-std::string ExpectedDump(const NUI_SKELETON_FRAME& frame)
+// The skeleton log's text expected for a frame handed out: its exact values, floats printed
+// with "%.9g".
+std::string ExpectedLog(const NUI_SKELETON_FRAME& frame)
 {
-    std::string text;
-    char line[128];
+    char field[64];
+    std::snprintf(field, sizeof(field), "frame %lu %lld\n",
+                  static_cast<unsigned long>(frame.dwFrameNumber),
+                  static_cast<long long>(frame.liTimeStamp.QuadPart));
+    std::string text = field;
     for (int r = 0; r < NUI_SKELETON_COUNT; ++r) {
         const NUI_SKELETON_DATA& record = frame.SkeletonData[r];
-        std::snprintf(line, sizeof(line), "record %d tracked %d\n", r,
-                      record.eTrackingState == NUI_SKELETON_TRACKED ? 1 : 0);
-        text += line;
+        std::snprintf(field, sizeof(field), "record %d %d %lu", r, record.eTrackingState,
+                      static_cast<unsigned long>(record.dwTrackingID));
+        text += field;
         for (int j = 0; j < NUI_SKELETON_POSITION_COUNT; ++j) {
             const Vector4& p = record.SkeletonPositions[j];
-            std::snprintf(line, sizeof(line), "joint %d %.9g %.9g %.9g\n", j,
-                          static_cast<double>(p.x), static_cast<double>(p.y),
-                          static_cast<double>(p.z));
-            text += line;
+            std::snprintf(field, sizeof(field), " %.9g %.9g %.9g %d", static_cast<double>(p.x),
+                          static_cast<double>(p.y), static_cast<double>(p.z),
+                          record.eSkeletonPositionTrackingState[j]);
+            text += field;
         }
+        text += '\n';
     }
     return text;
 }
 
 TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
 {
-    const std::wstring dumpPath = TempFile(L"skeletons.txt");
-    ::SetEnvironmentVariableW(L"NVR_SIM_DUMP_SKELETONS", dumpPath.c_str());
+    const std::wstring logPath = TempFile(L"skeletons.txt");
+    ::SetEnvironmentVariableW(L"NVR_SIM_SKELETON_LOG", logPath.c_str());
     ::SetEnvironmentVariableW(L"NVR_SIM_MOTION", L"fixed");
+    std::string expectedLog; // every frame handed out, session after session
     const struct {
-        const wchar_t* setting;  // null: unset
-        unsigned trackedMask;    // bit r: record r tracked
+        const wchar_t* setting; // null: unset
+        unsigned trackedMask;   // bit r: record r tracked
     } cases[] = {{nullptr, 0x03}, {L"1,4", 0x12}, {L"0, 2,5", 0x25}, {L"none", 0}, {L"", 0}};
 
     Runtime nui;
@@ -364,6 +372,7 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
         NUI_SKELETON_FRAME frame;
         std::memset(&frame, 0xCD, sizeof(frame));
         ASSERT_EQ(nui.nextSkeleton(0, &frame), S_OK);
+        expectedLog += ExpectedLog(frame);
         // The fetch clears the event: it is set again only with a newer frame.
         const bool setAgain = ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
         NUI_SKELETON_FRAME next = {};
@@ -372,10 +381,10 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
             EXPECT_EQ(again, S_OK) << "the event was left set after the frame was taken";
         }
         if (again == S_OK) {
+            expectedLog += ExpectedLog(next);
             EXPECT_GT(next.dwFrameNumber, frame.dwFrameNumber);
-            EXPECT_EQ(std::memcmp(next.SkeletonData, frame.SkeletonData,
-                                  sizeof(frame.SkeletonData)),
-                      0)
+            EXPECT_EQ(
+                std::memcmp(next.SkeletonData, frame.SkeletonData, sizeof(frame.SkeletonData)), 0)
                 << "fixed figures moved";
         } else {
             EXPECT_EQ(again, E_NUI_FRAME_NO_DATA);
@@ -399,11 +408,9 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
         NUI_SKELETON_FRAME smoothed = frame;
         EXPECT_EQ(nui.smooth(&smoothed, nullptr), S_OK);
         EXPECT_EQ(std::memcmp(&smoothed, &frame, sizeof(frame)), 0) << "smoothing moved joints";
-        // Each session dumps exactly the first frame it handed out.
-        EXPECT_EQ(ReadFileText(dumpPath), ExpectedDump(frame));
-        ::DeleteFileW(dumpPath.c_str());
-
         nui.shutdown();
+        // The log holds exactly what was handed out, appended to what earlier sessions left.
+        EXPECT_EQ(ReadFileText(logPath), expectedLog);
         // The runtime must not set the event once shut down: the program closes it right away.
         ::ResetEvent(event);
         EXPECT_EQ(::WaitForSingleObject(event, 100), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -416,6 +423,48 @@ TEST_F(KinectSim, SkeletonFramesFollowTheEventAndTheTrackedList)
     EXPECT_EQ(counts.at("shutdown"), 5);
     EXPECT_EQ(counts.at("smooth_calls"), 5);
     EXPECT_GE(counts.at("skeleton_handed"), 5);
+    ::DeleteFileW(logPath.c_str());
+}
+
+TEST_F(KinectSim, MovingFiguresAndTheirInferredJointsAreLoggedAsDelivered)
+{
+    const std::wstring logPath = TempFile(L"moving.txt");
+    ::SetEnvironmentVariableW(L"NVR_SIM_SKELETON_LOG", logPath.c_str());
+    Runtime nui;
+    ASSERT_TRUE(nui.Bound());
+    ASSERT_EQ(nui.initialize(kColourAndSkeleton), S_OK);
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(nui.trackingEnable(event, 0), S_OK);
+
+    std::string expectedLog;
+    NUI_SKELETON_FRAME previous = {};
+    bool seen[2][3] = {}; // [tracked][joint state] seen
+    for (int fetched = 0; fetched < 8; ++fetched) {
+        ASSERT_EQ(::WaitForSingleObject(event, 1000), WAIT_OBJECT_0);
+        NUI_SKELETON_FRAME frame;
+        ASSERT_EQ(nui.nextSkeleton(0, &frame), S_OK);
+        expectedLog += ExpectedLog(frame);
+        if (fetched > 0) {
+            EXPECT_NE(frame.SkeletonData[0].SkeletonPositions[7].y,
+                      previous.SkeletonData[0].SkeletonPositions[7].y)
+                << "the arms did not move";
+        }
+        for (const NUI_SKELETON_DATA& record : frame.SkeletonData) {
+            const bool tracked = record.eTrackingState == NUI_SKELETON_TRACKED;
+            for (int state : record.eSkeletonPositionTrackingState) {
+                ASSERT_TRUE(state >= 0 && state <= 2);
+                seen[tracked][state] = true;
+            }
+        }
+        previous = frame;
+    }
+    nui.shutdown();
+    ::CloseHandle(event);
+    EXPECT_EQ(ReadFileText(logPath), expectedLog);
+    ::DeleteFileW(logPath.c_str());
+    // Tracked records mix tracked and inferred joints; untracked ones carry no joint state.
+    EXPECT_TRUE(seen[1][1] && seen[1][2] && !seen[1][0]);
+    EXPECT_TRUE(seen[0][0] && !seen[0][1] && !seen[0][2]);
 }
 
 TEST_F(KinectSim, SwitchesForNoSensorAndPitchZero)
@@ -476,9 +525,9 @@ TEST_F(KinectSim, CallsAfterShutdownFailAndAreCounted)
     const NUI_IMAGE_FRAME* kept = nullptr;
     ASSERT_EQ(nui.nextFrame(stream, 500, &kept), S_OK);
     INuiFrameTexture* texture = nullptr;
-    ASSERT_EQ(kept->pFrameTexture->QueryInterface(kIidFrameTexture,
-                                                   reinterpret_cast<void**>(&texture)),
-              S_OK);
+    ASSERT_EQ(
+        kept->pFrameTexture->QueryInterface(kIidFrameTexture, reinterpret_cast<void**>(&texture)),
+        S_OK);
     EXPECT_EQ(texture, kept->pFrameTexture);
     EXPECT_EQ(texture->Release(), 1u);
     nui.shutdown();
@@ -494,7 +543,7 @@ TEST_F(KinectSim, CallsAfterShutdownFailAndAreCounted)
     EXPECT_TRUE(FAILED(nui.smooth(&skeletons, nullptr)));
     EXPECT_TRUE(FAILED(nui.trackingEnable(nullptr, 0)));
     EXPECT_TRUE(FAILED(nui.streamOpen(1, 2, 0, 2, nullptr, &stream)));
-    nui.shutdown();  // counted as well; it writes the counts again
+    nui.shutdown(); // counted as well; it writes the counts again
 
     const auto counts = Counts();
     EXPECT_EQ(counts.at("calls_after_shutdown"), 9);

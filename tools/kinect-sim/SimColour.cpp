@@ -12,10 +12,10 @@
 
 namespace {
 
-const IID kIidUnknown = {0x00000000, 0x0000, 0x0000,
-                         {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidNuiFrameTexture = {0x13ea17f5, 0xff2e, 0x4670,
-                                 {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
+const IID kIidUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidNuiFrameTexture = {
+    0x13ea17f5, 0xff2e, 0x4670, {0x9e, 0xe5, 0x12, 0x97, 0xa6, 0xe8, 0x80, 0xd1}};
 
 // The pixel buffer of one frame slot. It belongs to its slot for the life of the DLL: the
 // slot's reference keeps the count above zero, so Release never frees it, and a program that
@@ -42,10 +42,10 @@ private:
 struct FrameSlot {
     NUI_IMAGE_FRAME frame = {};
     SimFrameTexture texture;
-    std::vector<BYTE> pixels;  // the static picture; each hand-out stamps the code band
+    std::vector<BYTE> pixels; // the static picture; each hand-out stamps the code band
     bool handedOut = false;
     bool locked = false;
-    unsigned long long releasedAt = 0;  // release sequence number; 0: never released
+    unsigned long long releasedAt = 0; // release sequence number; 0: never released
 };
 
 FrameSlot g_slots[kSimMaxFrameLimit];
@@ -58,14 +58,16 @@ unsigned long long g_releaseSequence = 0;
 // Its address is the stream handle: unique, and never a valid kernel handle.
 const char g_streamTag = 0;
 
-HANDLE StreamHandle() {
+HANDLE StreamHandle()
+{
     return const_cast<char*>(&g_streamTag);
 }
 
 // The slot for the next frame: null once the frame limit is handed out, else the free slot
 // released longest ago, so a frame just released keeps an unknown pointer for a few more frames
 // and a second release of it is still caught.
-FrameSlot* FreeSlot() {
+FrameSlot* FreeSlot()
+{
     DWORD handedOut = 0;
     FrameSlot* oldest = nullptr;
     for (FrameSlot& slot : g_slots) {
@@ -78,7 +80,8 @@ FrameSlot* FreeSlot() {
     return handedOut < g_frameLimit ? oldest : nullptr;
 }
 
-FrameSlot* HandedSlot(const NUI_IMAGE_FRAME* frame) {
+FrameSlot* HandedSlot(const NUI_IMAGE_FRAME* frame)
+{
     for (FrameSlot& slot : g_slots) {
         if (&slot.frame == frame && slot.handedOut) {
             return &slot;
@@ -87,11 +90,13 @@ FrameSlot* HandedSlot(const NUI_IMAGE_FRAME* frame) {
     return nullptr;
 }
 
-bool IsOpenStream(HANDLE stream) {
+bool IsOpenStream(HANDLE stream)
+{
     return g_streamOpen && stream == StreamHandle();
 }
 
-void HandOut(FrameSlot* slot, LONGLONG frameNumber, LONGLONG newest) {
+void HandOut(FrameSlot* slot, LONGLONG frameNumber, LONGLONG newest)
+{
     g_lastHanded = frameNumber;
     slot->handedOut = true;
     slot->locked = false;
@@ -111,7 +116,8 @@ void HandOut(FrameSlot* slot, LONGLONG frameNumber, LONGLONG newest) {
     }
 }
 
-HRESULT SimFrameTexture::QueryInterface(REFIID iid, void** object) {
+HRESULT SimFrameTexture::QueryInterface(REFIID iid, void** object)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     if (object != nullptr) {
         *object = nullptr;
@@ -132,7 +138,8 @@ HRESULT SimFrameTexture::QueryInterface(REFIID iid, void** object) {
     return S_OK;
 }
 
-ULONG SimFrameTexture::AddRef() {
+ULONG SimFrameTexture::AddRef()
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     if (g_simPhase == SimPhase::ShutDown) {
         SimCount(kCountCallsAfterShutdown);
@@ -140,7 +147,8 @@ ULONG SimFrameTexture::AddRef() {
     return m_references.fetch_add(1) + 1;
 }
 
-ULONG SimFrameTexture::Release() {
+ULONG SimFrameTexture::Release()
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     if (g_simPhase == SimPhase::ShutDown) {
         SimCount(kCountCallsAfterShutdown);
@@ -153,12 +161,14 @@ ULONG SimFrameTexture::Release() {
     return m_references.fetch_sub(1) - 1;
 }
 
-int SimFrameTexture::BufferLen() {
+int SimFrameTexture::BufferLen()
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     return SUCCEEDED(SimCheckUsable()) ? static_cast<int>(kFrameBytes) : 0;
 }
 
-int SimFrameTexture::Pitch() {
+int SimFrameTexture::Pitch()
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     if (FAILED(SimCheckUsable()) || g_simSettings.pitchZero) {
         return 0;
@@ -167,7 +177,8 @@ int SimFrameTexture::Pitch() {
 }
 
 HRESULT SimFrameTexture::LockRect(UINT level, NUI_LOCKED_RECT* lockedRect, RECT* /*rect*/,
-                                  DWORD /*flags*/) {
+                                  DWORD /*flags*/)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     // Filled on every call: a caller that ignores the result still sees "nothing to copy".
     if (lockedRect != nullptr) {
@@ -200,7 +211,8 @@ HRESULT SimFrameTexture::LockRect(UINT level, NUI_LOCKED_RECT* lockedRect, RECT*
     return S_OK;
 }
 
-HRESULT SimFrameTexture::GetLevelDesc(UINT level, NUI_SURFACE_DESC* desc) {
+HRESULT SimFrameTexture::GetLevelDesc(UINT level, NUI_SURFACE_DESC* desc)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -215,7 +227,8 @@ HRESULT SimFrameTexture::GetLevelDesc(UINT level, NUI_SURFACE_DESC* desc) {
     return S_OK;
 }
 
-HRESULT SimFrameTexture::UnlockRect(UINT level) {
+HRESULT SimFrameTexture::UnlockRect(UINT level)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -236,9 +249,10 @@ HRESULT SimFrameTexture::UnlockRect(UINT level) {
     return S_OK;
 }
 
-}  // namespace
+} // namespace
 
-void SimColourStartSession() {
+void SimColourStartSession()
+{
     g_streamOpen = false;
     g_frameLimit = 0;
     g_frameEvent = nullptr;
@@ -249,19 +263,22 @@ void SimColourStartSession() {
     }
 }
 
-void SimColourEndSession() {
+void SimColourEndSession()
+{
     g_streamOpen = false;
     g_frameEvent = nullptr;
 }
 
-void SimColourOnFrame(LONGLONG /*frameNumber*/) {
+void SimColourOnFrame(LONGLONG /*frameNumber*/)
+{
     if (g_streamOpen && g_frameEvent != nullptr) {
         ::SetEvent(g_frameEvent);
     }
 }
 
 HRESULT SimColourOpen(int imageType, int resolution, DWORD frameLimit, HANDLE nextFrameEvent,
-                      HANDLE* streamOut) {
+                      HANDLE* streamOut)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -312,7 +329,8 @@ HRESULT SimColourOpen(int imageType, int resolution, DWORD frameLimit, HANDLE ne
     return S_OK;
 }
 
-HRESULT SimColourGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME** frameOut) {
+HRESULT SimColourGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME** frameOut)
+{
     std::unique_lock<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -361,7 +379,8 @@ HRESULT SimColourGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME
     return S_OK;
 }
 
-HRESULT SimColourReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame) {
+HRESULT SimColourReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {

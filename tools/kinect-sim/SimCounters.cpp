@@ -41,13 +41,15 @@ struct CountsText {
     char text[2048];
     size_t length = 0;
 
-    void Append(const char* piece) {
+    void Append(const char* piece)
+    {
         while (*piece != '\0' && length + 1 < sizeof(text)) {
             text[length++] = *piece++;
         }
     }
 
-    void AppendLine(const char* key, long long value) {
+    void AppendLine(const char* key, long long value)
+    {
         char digits[24];
         int count = 0;
         unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
@@ -71,21 +73,25 @@ struct CountsText {
     }
 };
 
-}  // namespace
+} // namespace
 
-void SimCount(SimCounter counter) {
+void SimCount(SimCounter counter)
+{
     g_counters[counter].fetch_add(1);
 }
 
-void SimSetCounter(SimCounter counter, long long value) {
+void SimSetCounter(SimCounter counter, long long value)
+{
     g_counters[counter].store(value);
 }
 
-long long SimCounterValue(SimCounter counter) {
+long long SimCounterValue(SimCounter counter)
+{
     return g_counters[counter].load();
 }
 
-void SimReadCountsPath() {
+void SimReadCountsPath()
+{
     const DWORD capacity = static_cast<DWORD>(std::size(g_countsPath));
     const DWORD length = ::GetEnvironmentVariableW(L"NVR_SIM_COUNTS", g_countsPath, capacity);
     if (length == 0 || length >= capacity) {
@@ -93,7 +99,8 @@ void SimReadCountsPath() {
     }
 }
 
-bool SimWriteCounts(bool final) {
+bool SimWriteCounts(bool final)
+{
     if (g_countsPath[0] == L'\0') {
         return false;
     }
@@ -113,8 +120,8 @@ bool SimWriteCounts(bool final) {
         return false;
     }
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, counts.text, static_cast<DWORD>(counts.length), &written,
-                                nullptr);
+    const BOOL ok =
+        ::WriteFile(file, counts.text, static_cast<DWORD>(counts.length), &written, nullptr);
     ::CloseHandle(file);
     return ok && written == counts.length;
 }

@@ -17,7 +17,8 @@ HANDLE g_eventThreadStop = nullptr;
 // Bumped whenever a thread is detached, so a thread that outlives its session stays idle.
 unsigned g_eventThreadGeneration = 0;
 
-LONGLONG TicksSinceStart() {
+LONGLONG TicksSinceStart()
+{
     LARGE_INTEGER now;
     ::QueryPerformanceCounter(&now);
     return now.QuadPart - g_clockOrigin.QuadPart;
@@ -25,7 +26,8 @@ LONGLONG TicksSinceStart() {
 
 // Body of the frame-event thread. It holds a reference on this DLL, dropped as it exits, so a
 // FreeLibrary while it runs cannot unload the code under it.
-DWORD WINAPI FrameEventThread(void* parameter) {
+DWORD WINAPI FrameEventThread(void* parameter)
+{
     const unsigned generation = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(parameter));
     HANDLE stop = nullptr;
     LONGLONG lastFrame = -1;
@@ -56,25 +58,28 @@ DWORD WINAPI FrameEventThread(void* parameter) {
     ::FreeLibraryAndExitThread(self, 0);
 }
 
-}  // namespace
+} // namespace
 
-void SimStartClock() {
+void SimStartClock()
+{
     ::QueryPerformanceFrequency(&g_clockFrequency);
     ::QueryPerformanceCounter(&g_clockOrigin);
 }
 
-LONGLONG SimFrameNow() {
+LONGLONG SimFrameNow()
+{
     const LONGLONG ticks = TicksSinceStart();
     const LONGLONG frequency = g_clockFrequency.QuadPart;
     // Split so the product cannot overflow however long the session runs.
     return ticks / frequency * kFramesPerSecond + ticks % frequency * kFramesPerSecond / frequency;
 }
 
-DWORD SimMillisecondsUntilFrame(LONGLONG frame) {
+DWORD SimMillisecondsUntilFrame(LONGLONG frame)
+{
     const LONGLONG frequency = g_clockFrequency.QuadPart;
-    const LONGLONG frameStart = frame / kFramesPerSecond * frequency +
-                                (frame % kFramesPerSecond * frequency + kFramesPerSecond - 1) /
-                                    kFramesPerSecond;
+    const LONGLONG frameStart =
+        frame / kFramesPerSecond * frequency +
+        (frame % kFramesPerSecond * frequency + kFramesPerSecond - 1) / kFramesPerSecond;
     const LONGLONG remaining = frameStart - TicksSinceStart();
     if (remaining <= 0) {
         return 0;
@@ -82,13 +87,15 @@ DWORD SimMillisecondsUntilFrame(LONGLONG frame) {
     return static_cast<DWORD>((remaining * 1000 + frequency - 1) / frequency);
 }
 
-LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame) {
+LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame)
+{
     LARGE_INTEGER stamp;
     stamp.QuadPart = frame * 1000 / kFramesPerSecond;
     return stamp;
 }
 
-bool SimStartFrameEvents() {
+bool SimStartFrameEvents()
+{
     if (g_eventThread != nullptr) {
         return true;
     }
@@ -116,7 +123,8 @@ bool SimStartFrameEvents() {
     return true;
 }
 
-SimFrameEventThread SimDetachFrameEvents() {
+SimFrameEventThread SimDetachFrameEvents()
+{
     SimFrameEventThread detached;
     detached.thread = g_eventThread;
     detached.stop = g_eventThreadStop;
@@ -126,7 +134,8 @@ SimFrameEventThread SimDetachFrameEvents() {
     return detached;
 }
 
-void SimJoinFrameEvents(SimFrameEventThread detached) {
+void SimJoinFrameEvents(SimFrameEventThread detached)
+{
     if (detached.thread == nullptr) {
         return;
     }

@@ -19,23 +19,26 @@ struct Rgb {
     BYTE b;
 };
 
-void PutPixel(BYTE* pixel, Rgb colour) {
+void PutPixel(BYTE* pixel, Rgb colour)
+{
     pixel[0] = colour.b;
     pixel[1] = colour.g;
     pixel[2] = colour.r;
     pixel[3] = kFillerByte;
 }
 
-Rgb QuadrantColour(int x, int y) {
+Rgb QuadrantColour(int x, int y)
+{
     if (y < kSplitY) {
         return x < kSplitX ? Rgb{200, 40, 40} : Rgb{40, 40, 200};
     }
     return x < kSplitX ? Rgb{200, 200, 40} : Rgb{200, 40, 200};
 }
 
-}  // namespace
+} // namespace
 
-void SimPaintStaticPicture(BYTE* pixels) {
+void SimPaintStaticPicture(BYTE* pixels)
+{
     for (int y = 0; y < kFrameHeight; ++y) {
         BYTE* row = pixels + static_cast<size_t>(y) * kFrameStride;
         for (int x = 0; x < kFrameWidth; ++x) {
@@ -45,7 +48,8 @@ void SimPaintStaticPicture(BYTE* pixels) {
     }
 }
 
-void SimStampFrameCode(BYTE* pixels, DWORD frameNumber) {
+void SimStampFrameCode(BYTE* pixels, DWORD frameNumber)
+{
     const DWORD code = frameNumber & 0xFFFFu;
     for (int x = 0; x < kFrameWidth; ++x) {
         const int bit = kCodeBits - 1 - x / kCodeBlockWidth;
@@ -57,6 +61,7 @@ void SimStampFrameCode(BYTE* pixels, DWORD frameNumber) {
     }
 }
 
-void SimPaintPitchZeroPattern(BYTE* pixels) {
+void SimPaintPitchZeroPattern(BYTE* pixels)
+{
     std::memset(pixels, 0x55, kFrameBytes);
 }

@@ -24,7 +24,8 @@ constexpr HRESULT kShutDownResult = E_FAIL;
 
 // Reads an environment variable into `value`. Returns false when it is not set (or too long);
 // an empty value counts as set.
-bool ReadEnvironment(const wchar_t* name, wchar_t* value, DWORD capacity) {
+bool ReadEnvironment(const wchar_t* name, wchar_t* value, DWORD capacity)
+{
     value[0] = L'\0';
     ::SetLastError(ERROR_SUCCESS);
     const DWORD length = ::GetEnvironmentVariableW(name, value, capacity);
@@ -36,7 +37,8 @@ bool ReadEnvironment(const wchar_t* name, wchar_t* value, DWORD capacity) {
 }
 
 // A switch is on when its variable is set to anything but "" or "0".
-bool ReadSwitch(const wchar_t* name) {
+bool ReadSwitch(const wchar_t* name)
+{
     wchar_t value[16];
     if (!ReadEnvironment(name, value, static_cast<DWORD>(std::size(value)))) {
         return false;
@@ -44,7 +46,8 @@ bool ReadSwitch(const wchar_t* name) {
     return value[0] != L'\0' && std::wcscmp(value, L"0") != 0;
 }
 
-SimSettings ReadSettings() {
+SimSettings ReadSettings()
+{
     SimSettings settings;
     settings.noSensor = ReadSwitch(L"NVR_SIM_NO_SENSOR");
     settings.pitchZero = ReadSwitch(L"NVR_SIM_PITCH_ZERO");
@@ -63,14 +66,15 @@ SimSettings ReadSettings() {
         SimDebugMessage("NVR_SIM_TRACKED holds entries that are not record indices 0 to 5 "
                         "(example: \"0,2,5\"); they are ignored");
     }
-    ReadEnvironment(L"NVR_SIM_DUMP_SKELETONS", settings.dumpPath,
-                    static_cast<DWORD>(std::size(settings.dumpPath)));
+    ReadEnvironment(L"NVR_SIM_SKELETON_LOG", settings.skeletonLogPath,
+                    static_cast<DWORD>(std::size(settings.skeletonLogPath)));
     return settings;
 }
 
-}  // namespace
+} // namespace
 
-void SimDebugMessage(const char* text) {
+void SimDebugMessage(const char* text)
+{
     static const char kPrefix[] = "Kinect10 (simulated): ";
     char line[512];
     size_t length = 0;
@@ -84,7 +88,8 @@ void SimDebugMessage(const char* text) {
     ::OutputDebugStringA(line);
 }
 
-HRESULT SimCheckUsable() {
+HRESULT SimCheckUsable()
+{
     switch (g_simPhase) {
     case SimPhase::Running:
         return S_OK;
@@ -102,7 +107,8 @@ HRESULT SimCheckUsable() {
 
 extern "C" {
 
-HRESULT WINAPI NuiInitialize(DWORD flags) {
+HRESULT WINAPI NuiInitialize(DWORD flags)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     SimCount(kCountInitialize);
     if (g_simPhase == SimPhase::Running) {
@@ -122,7 +128,8 @@ HRESULT WINAPI NuiInitialize(DWORD flags) {
     return S_OK;
 }
 
-void WINAPI NuiShutdown() {
+void WINAPI NuiShutdown()
+{
     SimFrameEventThread eventThread;
     {
         std::lock_guard<std::mutex> lock(g_simLock);
@@ -142,35 +149,42 @@ void WINAPI NuiShutdown() {
 }
 
 HRESULT WINAPI NuiImageStreamOpen(int imageType, int resolution, DWORD /*frameFlags*/,
-                                  DWORD frameLimit, HANDLE nextFrameEvent, HANDLE* streamOut) {
+                                  DWORD frameLimit, HANDLE nextFrameEvent, HANDLE* streamOut)
+{
     return SimColourOpen(imageType, resolution, frameLimit, nextFrameEvent, streamOut);
 }
 
 HRESULT WINAPI NuiImageStreamGetNextFrame(HANDLE stream, DWORD waitMs,
-                                          const NUI_IMAGE_FRAME** frameOut) {
+                                          const NUI_IMAGE_FRAME** frameOut)
+{
     return SimColourGetNextFrame(stream, waitMs, frameOut);
 }
 
-HRESULT WINAPI NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame) {
+HRESULT WINAPI NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame)
+{
     return SimColourReleaseFrame(stream, frame);
 }
 
-HRESULT WINAPI NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags) {
+HRESULT WINAPI NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags)
+{
     return SimSkeletonTrackingEnable(nextFrameEvent, flags);
 }
 
-HRESULT WINAPI NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame) {
+HRESULT WINAPI NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
+{
     return SimSkeletonGetNextFrame(waitMs, frame);
 }
 
 HRESULT WINAPI NuiTransformSmooth(NUI_SKELETON_FRAME* frame,
-                                  const NUI_TRANSFORM_SMOOTH_PARAMETERS* params) {
+                                  const NUI_TRANSFORM_SMOOTH_PARAMETERS* params)
+{
     return SimTransformSmooth(frame, params);
 }
 
 // Loader notifications. Runs under the loader lock: no waiting, no lock of our own (at process
 // exit a thread that held it may have been killed), only the lock-free counts file write.
-BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
+BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/)
+{
     if (reason == DLL_PROCESS_ATTACH) {
         SimReadCountsPath();
     } else if (reason == DLL_PROCESS_DETACH) {
@@ -179,22 +193,22 @@ BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
     return TRUE;
 }
 
-}  // extern "C"
+} // extern "C"
 
 // The exports must keep exactly the types the program binds them with.
 static_assert(std::is_same<decltype(&NuiInitialize), NuiInitializeFn>::value, "NuiInitialize");
 static_assert(std::is_same<decltype(&NuiShutdown), NuiShutdownFn>::value, "NuiShutdown");
 static_assert(std::is_same<decltype(&NuiImageStreamOpen), NuiImageStreamOpenFn>::value,
               "NuiImageStreamOpen");
-static_assert(std::is_same<decltype(&NuiImageStreamGetNextFrame),
-                           NuiImageStreamGetNextFrameFn>::value,
-              "NuiImageStreamGetNextFrame");
-static_assert(std::is_same<decltype(&NuiImageStreamReleaseFrame),
-                           NuiImageStreamReleaseFrameFn>::value,
-              "NuiImageStreamReleaseFrame");
-static_assert(std::is_same<decltype(&NuiSkeletonTrackingEnable),
-                           NuiSkeletonTrackingEnableFn>::value,
-              "NuiSkeletonTrackingEnable");
+static_assert(
+    std::is_same<decltype(&NuiImageStreamGetNextFrame), NuiImageStreamGetNextFrameFn>::value,
+    "NuiImageStreamGetNextFrame");
+static_assert(
+    std::is_same<decltype(&NuiImageStreamReleaseFrame), NuiImageStreamReleaseFrameFn>::value,
+    "NuiImageStreamReleaseFrame");
+static_assert(
+    std::is_same<decltype(&NuiSkeletonTrackingEnable), NuiSkeletonTrackingEnableFn>::value,
+    "NuiSkeletonTrackingEnable");
 static_assert(std::is_same<decltype(&NuiSkeletonGetNextFrame), NuiSkeletonGetNextFrameFn>::value,
               "NuiSkeletonGetNextFrame");
 static_assert(std::is_same<decltype(&NuiTransformSmooth), NuiTransformSmoothFn>::value,

@@ -7,10 +7,10 @@
 #include <mutex>
 
 enum class SimPhase {
-    Fresh,     // NuiInitialize never called
-    Running,   // initialised with a sensor
-    NoSensor,  // NuiInitialize reported that no sensor is attached
-    ShutDown,  // NuiShutdown called
+    Fresh,    // NuiInitialize never called
+    Running,  // initialised with a sensor
+    NoSensor, // NuiInitialize reported that no sensor is attached
+    ShutDown, // NuiShutdown called
 };
 
 // Settings read from the environment at each NuiInitialize.
@@ -18,8 +18,8 @@ struct SimSettings {
     bool noSensor = false;
     bool pitchZero = false;
     bool moving = true;
-    unsigned trackedMask = 0x3;  // bit r set: skeleton record r is tracked
-    wchar_t dumpPath[4096] = {};
+    unsigned trackedMask = 0x3;         // bit r set: skeleton record r is tracked
+    wchar_t skeletonLogPath[4096] = {}; // empty: no skeleton log
 };
 
 // Guards everything below and the colour, skeleton and clock state of the other files.

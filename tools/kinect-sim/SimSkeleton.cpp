@@ -6,21 +6,65 @@
 #include "tools/kinect-sim/SimRuntime.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
 bool g_trackingEnabled = false;
 HANDLE g_trackingEvent = nullptr;
-LONGLONG g_readyFrame = -1;    // newest skeleton frame announced
-LONGLONG g_fetchedFrame = -1;  // newest skeleton frame handed out
-bool g_dumpWritten = false;
+LONGLONG g_readyFrame = -1;                  // newest skeleton frame announced
+LONGLONG g_fetchedFrame = -1;                // newest skeleton frame handed out
+HANDLE g_skeletonLog = INVALID_HANDLE_VALUE; // the session's NVR_SIM_SKELETON_LOG, if any
+std::string g_logText;                       // one frame's log text
 
-bool InRange(float value, float low, float high) {
+void CloseSkeletonLog()
+{
+    if (g_skeletonLog != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(g_skeletonLog);
+        g_skeletonLog = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Opens the log named by the settings for appending (creating it), shared so that a test can
+// read it while the session runs.
+void OpenSkeletonLog()
+{
+    CloseSkeletonLog();
+    if (g_simSettings.skeletonLogPath[0] == L'\0') {
+        return;
+    }
+    g_skeletonLog = ::CreateFileW(g_simSettings.skeletonLogPath, FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_skeletonLog == INVALID_HANDLE_VALUE) {
+        SimDebugMessage("cannot open the skeleton log (NVR_SIM_SKELETON_LOG)");
+    }
+}
+
+// Appends what `frame` delivered to the log, in one write.
+void LogSkeletonFrame(const NUI_SKELETON_FRAME& frame)
+{
+    if (g_skeletonLog == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    g_logText.clear();
+    SimAppendSkeletonLog(g_logText, frame);
+    DWORD written = 0;
+    if (!::WriteFile(g_skeletonLog, g_logText.data(), static_cast<DWORD>(g_logText.size()),
+                     &written, nullptr) ||
+        written != g_logText.size()) {
+        SimDebugMessage("cannot write the skeleton log (NVR_SIM_SKELETON_LOG)");
+    }
+}
+
+bool InRange(float value, float low, float high)
+{
     // Written so that a NaN fails too.
     return value >= low && value <= high;
 }
 
-bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params) {
+bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params)
+{
     const float kNoLimit = 1.0e6f;
     return InRange(params.fSmoothing, 0.0f, 1.0f) && InRange(params.fCorrection, 0.0f, 1.0f) &&
            InRange(params.fPrediction, 0.0f, kNoLimit) &&
@@ -28,7 +72,8 @@ bool ValidSmoothing(const NUI_TRANSFORM_SMOOTH_PARAMETERS& params) {
            InRange(params.fMaxDeviationRadius, 0.0f, kNoLimit);
 }
 
-void HandOut(NUI_SKELETON_FRAME* frame) {
+void HandOut(NUI_SKELETON_FRAME* frame)
+{
     g_fetchedFrame = g_readyFrame;
     if (g_trackingEvent != nullptr) {
         ::ResetEvent(g_trackingEvent);
@@ -36,30 +81,29 @@ void HandOut(NUI_SKELETON_FRAME* frame) {
     SimFillSkeletonFrame(frame, g_fetchedFrame, g_simSettings.trackedMask, g_simSettings.moving);
     SimCount(kCountSkeletonHanded);
     SimSetCounter(kCountLastSkeletonFrame, g_fetchedFrame);
-    if (!g_dumpWritten && g_simSettings.dumpPath[0] != L'\0') {
-        g_dumpWritten = true;
-        if (!SimWriteSkeletonDump(g_simSettings.dumpPath, *frame)) {
-            SimDebugMessage("cannot write the skeleton dump file (NVR_SIM_DUMP_SKELETONS)");
-        }
-    }
+    LogSkeletonFrame(*frame);
 }
 
-}  // namespace
+} // namespace
 
-void SimSkeletonStartSession() {
+void SimSkeletonStartSession()
+{
     g_trackingEnabled = false;
     g_trackingEvent = nullptr;
     g_readyFrame = -1;
     g_fetchedFrame = -1;
-    g_dumpWritten = false;
+    OpenSkeletonLog();
 }
 
-void SimSkeletonEndSession() {
+void SimSkeletonEndSession()
+{
     g_trackingEnabled = false;
     g_trackingEvent = nullptr;
+    CloseSkeletonLog();
 }
 
-void SimSkeletonOnFrame(LONGLONG frameNumber) {
+void SimSkeletonOnFrame(LONGLONG frameNumber)
+{
     if (!g_trackingEnabled) {
         return;
     }
@@ -69,7 +113,8 @@ void SimSkeletonOnFrame(LONGLONG frameNumber) {
     }
 }
 
-HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/) {
+HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -90,7 +135,8 @@ HRESULT SimSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD /*flags*/) {
     return S_OK;
 }
 
-HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame) {
+HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
+{
     std::unique_lock<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {
@@ -125,8 +171,8 @@ HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame) {
     return S_OK;
 }
 
-HRESULT SimTransformSmooth(NUI_SKELETON_FRAME* frame,
-                           const NUI_TRANSFORM_SMOOTH_PARAMETERS* params) {
+HRESULT SimTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH_PARAMETERS* params)
+{
     std::lock_guard<std::mutex> lock(g_simLock);
     const HRESULT usable = SimCheckUsable();
     if (FAILED(usable)) {

@@ -4,10 +4,12 @@
 
 #include "sensor/NuiApi.h"
 
-// Forgets the previous session's tracking, event and dump. Lock held.
+// Forgets the previous session's tracking and event, and opens the skeleton log for appending
+// when NVR_SIM_SKELETON_LOG names one. Lock held.
 void SimSkeletonStartSession();
 
-// Drops the tracking event at shutdown, so nothing touches it again. Lock held.
+// Drops the tracking event at shutdown, so nothing touches it again, and closes the skeleton
+// log. Lock held.
 void SimSkeletonEndSession();
 
 // Marks a new skeleton frame ready and sets the tracking event. Lock held.

@@ -19,6 +19,7 @@ ID_STOP = 3
 ID_SAVE_PATH = 4
 IDM_QUIT = 101
 IDM_ABOUT = 102
+IDM_SAVE_SKELETON = 103
 
 # Where the windows are put: without a window manager both open at (0, 0) and overlap.
 CONTROL_POS = (0, 0)

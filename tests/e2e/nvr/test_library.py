@@ -6,7 +6,7 @@ import subprocess
 import tempfile
 import unittest
 
-from nvr import env, image, projection, video
+from nvr import env, image, projection, skeleton, video
 
 
 def code_frame_bgra(number):
@@ -89,6 +89,34 @@ class SettingsFileTests(unittest.TestCase):
                      text.encode("utf-8")):
             parsed = env.parse_ini(env.decode_ini_bytes(data))
             self.assertEqual(parsed, {"settings": {"LastPath": "C:\\rec\\t\u00e4ke.mp4"}})
+
+
+
+class SkeletonDataTests(unittest.TestCase):
+
+    def test_log_and_csv_values_meet_as_32_bit_floats(self):
+        # The runtime's log prints -1.2f as "-1.20000005", the file as "-1.2": the same float.
+        joints = " ".join(["-1.20000005 0.5 2 1"] + ["0 0 2 2"] * 19)
+        log = "frame 7 233\n" + "".join(f"record {r} {2 * (r == 1)} {r} {joints}\n"
+                                          for r in range(6))
+        row = ",".join(["3", "0.100000", "8", "266", "7", "233", "1", "1"] +
+                       ["-1.2", "0.5", "2", "-171", "169", "1"] + ["0,0,2,320,240,2"] * 19)
+        with tempfile.TemporaryDirectory() as folder:
+            log_path, csv_path = os.path.join(folder, "log.txt"), os.path.join(folder, "s.csv")
+            with open(log_path, "w", newline="") as file:
+                file.write(log + "frame 8 266\nrecord 0")    # a frame still being written
+            with open(csv_path, "w", newline="") as file:
+                file.write("frame,time_s,color_frame,color_time_ms,skeleton_frame,"
+                           "skeleton_time_ms,skeleton,tracking_id\r\n" + row + "\r\n")
+            frames = skeleton.read_sim_log(log_path)
+            rows, _ = skeleton.read_csv(csv_path)
+        self.assertEqual(list(frames), [7])
+        record = frames[7]["records"][1]
+        self.assertEqual((record["state"], record["id"]), (skeleton.TRACKED, 1))
+        self.assertEqual(len(rows), 1)
+        self.assertEqual((rows[0]["frame"], rows[0]["time_s"]), (3, 0.1))
+        self.assertEqual(rows[0]["joints"][0][:3], record["joints"][0][:3])
+        self.assertEqual(rows[0]["joints"][0][5], record["joints"][0][3])
 
 
 if __name__ == "__main__":

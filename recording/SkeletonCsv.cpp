@@ -1,0 +1,172 @@
+#include "recording/SkeletonCsv.h"
+
+#include <charconv>
+#include <initializer_list>
+#include <new>
+
+#include "platform/ScopedHandle.h"
+#include "sensor/SkeletonOverlay.h"
+
+namespace {
+
+// Joint names in the runtime's order, the stems of the joint columns.
+constexpr const char* kJointNames[NUI_SKELETON_POSITION_COUNT] = {
+    "hip_center",  "spine",      "shoulder_center", "head",           "shoulder_left",
+    "elbow_left",  "wrist_left", "hand_left",       "shoulder_right", "elbow_right",
+    "wrist_right", "hand_right", "hip_left",        "knee_left",      "ankle_left",
+    "foot_left",   "hip_right",  "knee_right",      "ankle_right",    "foot_right",
+};
+constexpr const char* kJointFields[] = {"_x", "_y", "_z", "_u", "_v", "_state"};
+
+// Longest row: 8 leading numbers of at most 26 characters, 60 floats of at most 15
+// ("-1.23456789e-38") and 60 integers of at most 11, each with a separator, and the line end.
+constexpr size_t kMaxRowBytes = 8 * 27 + 60 * 16 + 60 * 12 + 2;
+constexpr size_t kBufferBytes = NUI_SKELETON_COUNT * kMaxRowBytes;
+
+ScopedHandle g_file;   // the file made by the last Open, until Close
+bool g_failed = false; // the last Open or a write since has failed
+std::string g_buffer;  // one frame's rows; its capacity is reserved once, at Open
+
+// Appends the decimal text of any integer or float: std::to_chars gives the shortest text that
+// reads back exactly, with a '.' whatever the locale.
+template <typename Number> void AppendNumber(std::string& out, Number value)
+{
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof(text), value);
+    out.append(text, result.ptr);
+}
+
+// Appends videoFrame / 30 (videoFrame >= 0) with exactly six decimals, rounded to the nearest
+// microsecond, in integers so that no float rounding shows.
+void AppendVideoSeconds(std::string& out, int64_t videoFrame)
+{
+    AppendNumber(out, videoFrame / 30);
+    // remainder * 10^6 / 30 ends in .0, .33.. or .66..: adding 1 before dividing by 3 rounds it.
+    const int64_t micro = ((videoFrame % 30) * 100000 + 1) / 3;
+    const size_t point = out.size();
+    AppendNumber(out, 1000000 + micro); // seven digits; the leading 1 becomes the point
+    out[point] = '.';
+}
+
+void AppendRow(std::string& out, const SkeletonCsvFrame& frame, int record)
+{
+    const NUI_SKELETON_DATA& data = frame.skeletons->SkeletonData[record];
+    AppendNumber(out, frame.videoFrame);
+    out += ',';
+    AppendVideoSeconds(out, frame.videoFrame);
+    out += ',';
+    AppendNumber(out, frame.colorFrameNumber);
+    out += ',';
+    AppendNumber(out, frame.colorTimeMs);
+    out += ',';
+    AppendNumber(out, frame.skeletons->dwFrameNumber);
+    out += ',';
+    AppendNumber(out, frame.skeletons->liTimeStamp.QuadPart);
+    out += ',';
+    AppendNumber(out, record);
+    out += ',';
+    AppendNumber(out, data.dwTrackingID);
+    for (int j = 0; j < NUI_SKELETON_POSITION_COUNT; ++j) {
+        const Vector4& joint = data.SkeletonPositions[j];
+        const POINT point = SkeletonToScreen(joint.x, joint.y, joint.z);
+        for (float coordinate : {joint.x, joint.y, joint.z}) {
+            out += ',';
+            AppendNumber(out, coordinate);
+        }
+        out += ',';
+        AppendNumber(out, point.x);
+        out += ',';
+        AppendNumber(out, point.y);
+        out += ',';
+        AppendNumber(out, data.eSkeletonPositionTrackingState[j]);
+    }
+    out += "\r\n";
+}
+
+void AppendHeader(std::string& out)
+{
+    out += "frame,time_s,color_frame,color_time_ms,skeleton_frame,skeleton_time_ms,skeleton,"
+           "tracking_id";
+    for (const char* joint : kJointNames) {
+        for (const char* field : kJointFields) {
+            out += ',';
+            out += joint;
+            out += field;
+        }
+    }
+    out += "\r\n";
+}
+
+// Writes the buffer with one call; a short or failed write marks the file failed.
+void WriteBuffer()
+{
+    DWORD written = 0;
+    if (!::WriteFile(g_file.Get(), g_buffer.data(), static_cast<DWORD>(g_buffer.size()), &written,
+                     nullptr) ||
+        written != g_buffer.size()) {
+        g_failed = true;
+    }
+}
+
+} // namespace
+
+std::wstring SkeletonCsvPathFor(const std::wstring& videoPath)
+{
+    const size_t nameStart = videoPath.find_last_of(L"\\/:");
+    const size_t dot = videoPath.find_last_of(L'.');
+    const bool hasExtension =
+        dot != std::wstring::npos && (nameStart == std::wstring::npos || dot > nameStart);
+    return videoPath.substr(0, hasExtension ? dot : videoPath.size()) + L".skeleton.csv";
+}
+
+bool SkeletonCsvOpen(const std::wstring& path)
+{
+    g_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    g_failed = !g_file.IsValid();
+    if (g_failed) {
+        return false;
+    }
+    try {
+        g_buffer.reserve(kBufferBytes);
+    } catch (const std::bad_alloc&) {
+        g_failed = true;
+        return false;
+    }
+    g_buffer.clear();
+    AppendHeader(g_buffer);
+    WriteBuffer();
+    return !g_failed;
+}
+
+void SkeletonCsvAppend(const SkeletonCsvFrame& frame)
+{
+    if (!g_file.IsValid() || g_failed) {
+        return;
+    }
+    g_buffer.clear();
+    AppendSkeletonCsvRows(g_buffer, frame);
+    if (!g_buffer.empty()) {
+        WriteBuffer();
+    }
+}
+
+bool SkeletonCsvClose()
+{
+    const bool complete = g_file.IsValid() && !g_failed;
+    g_file.Reset();
+    g_failed = false;
+    return complete;
+}
+
+void AppendSkeletonCsvRows(std::string& out, const SkeletonCsvFrame& frame)
+{
+    if (frame.skeletons == nullptr) {
+        return;
+    }
+    for (int record = 0; record < NUI_SKELETON_COUNT; ++record) {
+        if (frame.skeletons->SkeletonData[record].eTrackingState == NUI_SKELETON_TRACKED) {
+            AppendRow(out, frame, record);
+        }
+    }
+}
