@@ -7,6 +7,7 @@
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
 #include "recording/Recording.h"
+#include "recording/SkeletonCsv.h"
 #include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
 
@@ -98,16 +99,30 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Asks before the encoder replaces an existing file that the user has not just confirmed in
-// the Save dialog. Returns true when the start may go on.
+// Asks before the take replaces existing files: the video, unless the user has just confirmed
+// it in the Save dialog, and the skeleton file when one is to be written. Returns true when the
+// start may go on.
 bool ConfirmReplace(HWND hwnd, const std::wstring& path)
 {
     bool confirmed = !g_confirmedPath.empty() && path == g_confirmedPath;
     g_confirmedPath.clear();
-    if (confirmed || !FileExists(path)) {
+    std::wstring existing;
+    int count = 0;
+    if (!confirmed && FileExists(path)) {
+        existing = path;
+        ++count;
+    }
+    const std::wstring skeletonFile = SkeletonCsvPathFor(path);
+    if (g_saveSkeletonData && FileExists(skeletonFile)) {
+        existing += (count > 0 ? L"\n" : L"") + skeletonFile;
+        ++count;
+    }
+    if (count == 0) {
         return true;
     }
-    std::wstring question = path + L" already exists.\nDo you want to replace it?";
+    std::wstring question =
+        existing + (count == 1 ? L" already exists.\nDo you want to replace it?"
+                               : L"\nalready exist.\nDo you want to replace them?");
     return ::MessageBoxW(hwnd, question.c_str(), L"Nimbra VIZ Recorder",
                          MB_YESNO | MB_ICONWARNING) == IDYES;
 }
@@ -125,7 +140,7 @@ void OnStart(HWND hwnd)
     if (!ConfirmReplace(hwnd, path)) {
         return;
     }
-    if (!StartRecording(path)) {
+    if (!StartRecording(path, g_saveSkeletonData)) {
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
         return;
     }
@@ -133,15 +148,20 @@ void OnStart(HWND hwnd)
     ::EnableWindow(g_hwndStop, TRUE);
 }
 
-// Stop: ends the take and puts the buttons back.
-void OnStop()
+// Stop: ends the take, puts the buttons back, and tells the user of a skeleton file that could
+// not be saved.
+void OnStop(HWND hwnd)
 {
     if (!IsRecording()) {
         return;
     }
-    StopRecording();
+    StoppedTake stopped = StopRecording();
     ::EnableWindow(g_hwndStart, TRUE);
     ::EnableWindow(g_hwndStop, FALSE);
+    if (!stopped.unsavedSkeletonFile.empty()) {
+        std::wstring text = L"Skeleton data could not be saved:\n" + stopped.unsavedSkeletonFile;
+        ::MessageBoxW(hwnd, text.c_str(), L"Nimbra VIZ Recorder", MB_OK | MB_ICONWARNING);
+    }
 }
 
 // The Save dialog, always proposing "output.mp4"; a chosen path goes into the edit box only.
@@ -200,7 +220,7 @@ void OnCommand(HWND hwnd, int id)
         OnStart(hwnd);
         break;
     case IDC_STOP:
-        OnStop();
+        OnStop(hwnd);
         break;
     case IDC_SAVE_PATH:
         OnSavePath(hwnd);
@@ -226,7 +246,7 @@ void OnEncoderLost(HWND hwnd, WPARAM takeId)
     if (!IsCurrentTake(takeId)) {
         return;
     }
-    OnStop();
+    OnStop(hwnd);
     ::MessageBoxW(hwnd, L"Recording stopped: FFmpeg ended unexpectedly.", L"Error", MB_OK);
 }
 

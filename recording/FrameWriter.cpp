@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "recording/SkeletonCsv.h"
 #include "sensor/Frame.h"
 
 namespace {
@@ -27,6 +28,7 @@ struct FrameWriter {
     HANDLE thread = nullptr; // for the stop to wait on and cancel; closed with this record
     OVERLAPPED io = {};      // the write in progress; its event is the writer thread's
     EncoderLostReport report;
+    bool skeletonRows = false;
 
     std::atomic<bool> finishing{false}; // no more frames will be put
     std::atomic<bool> givingUp{false};  // hand over nothing more
@@ -111,7 +113,12 @@ void RunWriter(FrameWriter& writer)
                 }
                 return;
             }
-            writer.framesWritten.fetch_add(1);
+            const int64_t videoFrame = writer.framesWritten.fetch_add(1);
+            if (writer.skeletonRows) {
+                SkeletonCsvAppend(
+                    SkeletonCsvFrame{videoFrame, slot->colorFrameNumber, slot->colorTimeMs,
+                                     slot->hasSkeletons ? &slot->skeletons : nullptr});
+            }
         }
         FrameQueuePop(*writer.queue);
     }
@@ -145,11 +152,12 @@ DWORD WINAPI WriterThread(LPVOID parameter)
 } // namespace
 
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report)
+                                              const EncoderLostReport& report, bool skeletonRows)
 {
     auto writer = std::make_shared<FrameWriter>();
     writer->queue = std::move(queue);
     writer->report = report;
+    writer->skeletonRows = skeletonRows;
     writer->io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (writer->io.hEvent == nullptr) {
         return nullptr;
@@ -198,7 +206,7 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
             ::CancelSynchronousIo(writer.thread);
         }
     }
-    (void)ended;
+    result.ended = ended;
     result.framesWritten = writer.framesWritten.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;

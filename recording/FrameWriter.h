@@ -31,13 +31,15 @@ struct FrameWriterResult {
     int64_t framesWritten = 0;   // whole frames the encoder took
     int64_t framesAbandoned = 0; // queued frames that never reached it
     bool stalled = false;        // the encoder had taken no bytes for kStallMs
+    bool ended = false;          // the writer thread has ended (else it ends by itself later)
 };
 
 // Starts the writer thread on its own duplicate of `pipe` (connected, overlapped), taking frames
 // from `queue`. The thread holds the queue and its pipe handle until it ends, so nothing it uses
-// is freed or closed under it. Null when the thread can't be started.
+// is freed or closed under it. With `skeletonRows`, each frame the encoder takes also gets its
+// rows in the open skeleton file. Null when the thread can't be started.
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report);
+                                              const EncoderLostReport& report, bool skeletonRows);
 
 // Main thread, after the last frame was put: lets the writer hand over what is queued and flush
 // the pipe, and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the

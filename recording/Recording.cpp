@@ -12,6 +12,7 @@
 #include "recording/FrameTimeline.h"
 #include "recording/FrameWriter.h"
 #include "recording/RecordingFileName.h"
+#include "recording/SkeletonCsv.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -29,6 +30,9 @@ PROCESS_INFORMATION g_encoder = {};
 SYSTEMTIME g_recordStart = {};
 std::wstring g_outputPath;
 std::shared_ptr<FrameWriter> g_writer;
+// The take's skeleton file: asked for, and made at the start.
+bool g_savingSkeletons = false;
+bool g_skeletonFileMade = false;
 
 // What the render thread feeds; guarded by g_feedLock, which the main thread holds only to
 // hand a take's queue over or take it back.
@@ -125,7 +129,7 @@ void SetEncoderLostReport(HWND window, UINT message)
     g_reportMessage = message;
 }
 
-bool StartRecording(const std::wstring& path)
+bool StartRecording(const std::wstring& path, bool saveSkeletons)
 {
     wchar_t commandLine[kEncoderCommandCapacity];
     if (!BuildEncoderCommandLine(path, commandLine, kEncoderCommandCapacity)) {
@@ -153,12 +157,20 @@ bool StartRecording(const std::wstring& path)
         return false;
     }
     const WPARAM takeId = g_takeId.load() + 1;
+    const bool skeletonFileMade = saveSkeletons && SkeletonCsvOpen(SkeletonCsvPathFor(path));
     std::shared_ptr<FrameWriter> writer = FrameWriterStart(
-        queue, pipe.Get(), EncoderLostReport{g_reportWindow, g_reportMessage, takeId});
+        queue, pipe.Get(), EncoderLostReport{g_reportWindow, g_reportMessage, takeId},
+        skeletonFileMade);
     if (!writer) {
+        if (skeletonFileMade) {
+            SkeletonCsvClose();
+            ::DeleteFileW(SkeletonCsvPathFor(path).c_str());
+        }
         EndFailedEncoder(encoder);
         return false;
     }
+    g_savingSkeletons = saveSkeletons;
+    g_skeletonFileMade = skeletonFileMade;
 
     g_takeId.store(takeId);
     g_pipe = pipe.Release();
@@ -173,10 +185,11 @@ bool StartRecording(const std::wstring& path)
     return true;
 }
 
-void StopRecording()
+StoppedTake StopRecording()
 {
+    StoppedTake stopped;
     if (!g_isRecording.load()) {
-        return;
+        return stopped;
     }
     std::shared_ptr<FrameQueue> queue = CloseFeed();
     FrameWriterResult result = FrameWriterFinish(*g_writer);
@@ -186,20 +199,32 @@ void StopRecording()
     ::CloseHandle(g_pipe);
     g_pipe = nullptr;
     AwaitEncoderEnd(g_encoder, result.stalled);
+    // A writer that is still running may still be writing rows: its file is not touched.
+    const bool skeletonsSaved = g_skeletonFileMade && result.ended && SkeletonCsvClose();
 
     SYSTEMTIME end = {};
     QueryLocalTime(&end);
     std::wstring finalName = MakeRecordingFileName(g_outputPath, g_recordStart, end);
-    if (!finalName.empty()) {
-        // MoveFileW never replaces: an existing file of that name keeps this one under its
-        // start name.
-        ::MoveFileW(g_outputPath.c_str(), finalName.c_str());
+    // MoveFileW never replaces: an existing file of that name keeps this one under its start
+    // name, and its skeleton file with it.
+    const bool renamed =
+        !finalName.empty() && ::MoveFileW(g_outputPath.c_str(), finalName.c_str()) != FALSE;
+    std::wstring skeletonFile = SkeletonCsvPathFor(g_outputPath);
+    if (renamed && g_skeletonFileMade &&
+        ::MoveFileW(skeletonFile.c_str(), SkeletonCsvPathFor(finalName).c_str())) {
+        skeletonFile = SkeletonCsvPathFor(finalName);
+    }
+    if (g_savingSkeletons && !skeletonsSaved) {
+        stopped.unsavedSkeletonFile = skeletonFile;
     }
     // A name that could not be formed leaves the file, and LastPath, at the start name.
     WriteLastPath(finalName.empty() ? g_outputPath : finalName);
-    ReportTake(finalName.empty() ? g_outputPath : finalName, result, FrameQueueDropped(*queue));
+    ReportTake(renamed ? finalName : g_outputPath, result, FrameQueueDropped(*queue));
 
+    g_savingSkeletons = false;
+    g_skeletonFileMade = false;
     g_isRecording.store(false);
+    return stopped;
 }
 
 void LeaveRecordingAtExit()
@@ -208,7 +233,9 @@ void LeaveRecordingAtExit()
         return;
     }
     CloseFeed();
-    FrameWriterFinish(*g_writer);
+    if (FrameWriterFinish(*g_writer).ended && g_skeletonFileMade) {
+        SkeletonCsvClose();
+    }
 }
 
 bool IsRecording()

@@ -19,15 +19,22 @@ constexpr DWORD kEncoderExitWaitMs = 5000;
 void SetEncoderLostReport(HWND window, UINT message);
 
 // Creates the frame pipe, starts the encoder for `path` and waits (bounded) until that encoder
-// has opened the pipe; then the take runs. On failure nothing is left behind (no pipe, no
-// encoder, no handle) and false is returned. Precondition: no take runs.
-bool StartRecording(const std::wstring& path);
+// has opened the pipe; then the take runs. With `saveSkeletons` the take also writes its
+// skeleton file beside the video (a file that can't be made does not stop the take). On failure
+// nothing is left behind (no pipe, no encoder, no handle, no file) and false is returned.
+// Precondition: no take runs.
+bool StartRecording(const std::wstring& path, bool saveSkeletons = false);
+
+// What the user is told after a stop.
+struct StoppedTake {
+    std::wstring unsavedSkeletonFile; // the skeleton file that could not be saved, or empty
+};
 
 // Ends the running take: the writer hands the encoder what is queued and the pipe is closed,
 // within bounds; the encoder is given kEncoderExitWaitMs to end (only one that had stalled is
-// then ended); the file moves to its timestamped name, which is stored as LastPath. Does nothing
-// unless a take runs.
-void StopRecording();
+// then ended); the video, and its skeleton file, move to their timestamped names, and the
+// video's is stored as LastPath. Does nothing unless a take runs.
+StoppedTake StopRecording();
 
 // At the program's end, with the render thread stopped: a running take is not stopped, but the
 // frames it has taken are handed to the encoder first, within the stop's bounds. The file keeps

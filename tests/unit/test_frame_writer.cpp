@@ -75,7 +75,7 @@ protected:
         HANDLE neverEnds = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ASSERT_TRUE(FinishFramePipeConnect(m_pipe, neverEnds, 5000));
         ::CloseHandle(neverEnds);
-        m_writer = FrameWriterStart(m_queue, m_pipe, EncoderLostReport{});
+        m_writer = FrameWriterStart(m_queue, m_pipe, EncoderLostReport{}, false);
         ASSERT_NE(m_writer, nullptr);
     }
 
