@@ -98,7 +98,7 @@ void AwaitEncoderEnd(PROCESS_INFORMATION& encoder, bool stalled)
     encoder = PROCESS_INFORMATION{};
 }
 
-// One line for a debugger (and the benchmarks) on how a take went.
+// One line for a debugger (and the benchmarks) on how a take went, in UTF-8.
 void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64_t dropped)
 {
     wchar_t line[512];
@@ -107,8 +107,14 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
                    L"the queue, %lld not handed over%ls: %ls\n",
                    static_cast<long long>(result.framesWritten), static_cast<long long>(dropped),
                    static_cast<long long>(result.framesAbandoned),
-                   result.stalled ? L", encoder stalled" : L"", name.c_str()) > 0) {
-        ::OutputDebugStringW(line);
+                   result.stalled ? L", encoder stalled" : L"", name.c_str()) <= 0) {
+        return;
+    }
+    // The narrow call: Wine shows only narrow debug strings, and Windows narrows wide ones.
+    char narrow[1024];
+    if (::WideCharToMultiByte(CP_UTF8, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr) >
+        0) {
+        ::OutputDebugStringA(narrow);
     }
 }
 

@@ -2,7 +2,9 @@
 program's buttons under Wine with the simulated 30 fps sensor and the encoder relay. For each
 take it prints the wall-clock time it ran, the frames in the file against the 30 a second due,
 the sensor frames missing (in all and in the take's first second) and repeated, the frames the
-program dropped from its queue, and the start and stop latencies. Asserts nothing.
+program dropped from its queue, and the start and stop latencies. A last take, as long as the
+longest, runs with two tracked people and File > Save Skeleton Data on, and also prints the
+skeleton file's size and rows per second. Asserts nothing.
 
     NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
 (scripts/bench-recording sets all of that up.)"""
@@ -15,7 +17,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 from nvr import Driver, Recorder, Stage, env  # noqa: E402
-from nvr.recorder import IDM_QUIT  # noqa: E402
+from nvr.recorder import IDM_QUIT, IDM_SAVE_SKELETON  # noqa: E402
 from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, Take,  # noqa: E402
                            frame_numbers_streamed, relay_env, stage_files)
 
@@ -63,14 +65,25 @@ def take_reports(stage):
     return [tuple(int(n) for n in match.groups()) for match in TAKE_REPORT.finditer(text)]
 
 
-def bench_take(rec, stage, seconds, number):
+def print_skeleton_file(path, seconds):
+    if not os.path.exists(path):
+        print(f"  no skeleton file at {path}")
+        return
+    with open(path, "rb") as data:
+        lines = data.read().count(b"\n")
+    rows = lines - 1
+    print(f"  skeleton file size         {os.path.getsize(path) / 1e6:10.2f} MB")
+    print(f"  skeleton rows              {rows:10d} ({rows / seconds:.1f} a second)")
+
+
+def bench_take(rec, stage, seconds, number, skeletons=False):
     name = f"bench{number}.mp4"
     take = Take(rec, name).start(CONNECT_TIMEOUT)
     time.sleep(seconds)
     renamed, enabled = stop_and_time(take, stage, name)
     ran, uncertainty = take.ran
     finals = [n for n in stage_files(stage, re.escape(name) + "_.*") if FINAL_NAME.match(n)]
-    print(f"take of {seconds:.0f} s")
+    print(f"take of {seconds:.0f} s" + (", saving skeleton data" if skeletons else ""))
     print(f"  wall-clock time recorded   {ran:10.3f} s (+-{1000 * uncertainty:.0f} ms; "
           f"Stop enabled to Stop clicked)")
     print(f"  start latency              {ms(take.connected, take.start_clicked)} "
@@ -80,6 +93,8 @@ def bench_take(rec, stage, seconds, number):
     if not finals:
         print(f"  no renamed file: {stage_files(stage, re.escape(name) + '.*')}")
         return
+    if skeletons:
+        print_skeleton_file(stage.path(finals[0][:-len(".mp4")] + ".skeleton.csv"), ran)
     report = FrameReport.of(frame_numbers_streamed(stage.path(finals[0])))
     expected = FRAMES_PER_SECOND * ran
     print(f"  frames in the file         {report.count:10d}")
@@ -106,14 +121,18 @@ def main(argv):
     lengths = [float(a) for a in argv[1:]] or list(DEFAULT_TAKES)
     print("recording through the buttons: simulated 30 fps sensor, encoder relay to Debian's "
           "ffmpeg (libx264 ultrafast)", flush=True)
+    env.reset_settings()
     with Driver() as driver:
         stage = Stage("bench_recording")
         # +debugstr lets the program's end-of-take report reach its log.
-        rec = Recorder(stage, driver, extra_env=dict(relay_env(stage), WINEDEBUG="-all,+debugstr"))
+        rec = Recorder(stage, driver, extra_env=dict(relay_env(stage), WINEDEBUG="-all,+debugstr",
+                                                     NVR_SIM_TRACKED="0,1"))
         try:
             rec.start()
             for number, seconds in enumerate(lengths, 1):
                 bench_take(rec, stage, seconds, number)
+            driver.command(rec.control, IDM_SAVE_SKELETON)
+            bench_take(rec, stage, max(lengths), len(lengths) + 1, skeletons=True)
             driver.command(rec.control, IDM_QUIT)
             rec.wait_exit(15.0)
         finally:
