@@ -38,9 +38,14 @@ bool g_figuresShown = false;
 
 // What the window shows now, so a pass with nothing new need not paint again.
 bool g_feedShown = true;
+bool g_skeletonsWaiting = false; // a newer skeleton frame than the window shows
+int64_t g_colorFrameShownMs = 0;
+// Colour frames count as coming while the last one is at most this old.
+constexpr int64_t kColourPauseMs = 100;
 RECT g_shownClient = {};
 
-// The off-screen picture that a pass composes before putting it on the window in one step.
+// The off-screen picture that a pass composes before putting it on the window in one step: a
+// DIB section, which the picture is stretched into in memory rather than in the X server.
 HDC g_composeDC = nullptr;
 HBITMAP g_composeBitmap = nullptr;
 HGDIOBJ g_composeOriginal = nullptr;
@@ -117,7 +122,15 @@ bool PrepareComposition(HDC windowDC, LONG width, LONG height)
     if (g_composeBitmap != nullptr && g_composeWidth == width && g_composeHeight == height) {
         return true;
     }
-    HBITMAP bitmap = ::CreateCompatibleBitmap(windowDC, width, height);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(windowDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap == nullptr) {
         return false;
     }
@@ -213,15 +226,26 @@ void RenderPass()
         HandOn(false);
     }
 
+    const int64_t now = NowMs();
     bool feedShown = g_showColorFeed.load();
-    bool figuresShown = g_haveSkeletons && NowMs() - g_skeletonsTakenMs <= kSkeletonShownMs;
+    bool figuresShown = g_haveSkeletons && now - g_skeletonsTakenMs <= kSkeletonShownMs;
+    newSkeletons = newSkeletons || g_skeletonsWaiting;
+    g_skeletonsWaiting = false;
     RECT client = {};
     ::GetClientRect(g_hwndOutput, &client);
     bool resized = client.right != g_shownClient.right || client.bottom != g_shownClient.bottom;
-    bool changed = fetched > 0 || newSkeletons || figuresShown != g_figuresShown ||
-                   feedShown != g_feedShown || resized;
+    // While colour frames come, new figures wait for the next one (at most a frame's time), so
+    // the window is painted once a frame rather than once for each of the two streams.
+    if (fetched > 0) {
+        g_colorFrameShownMs = now;
+    }
+    bool colourComing = feedShown && now - g_colorFrameShownMs <= kColourPauseMs;
+    bool changed = fetched > 0 || (newSkeletons && !colourComing) ||
+                   figuresShown != g_figuresShown || feedShown != g_feedShown || resized;
     if ((g_repaintRequested.exchange(false) || changed) && client.right > 0 && client.bottom > 0) {
         Paint(client, feedShown, figuresShown);
+    } else if (newSkeletons) {
+        g_skeletonsWaiting = true;
     }
     g_feedShown = feedShown;
     g_figuresShown = figuresShown;
