@@ -109,15 +109,13 @@ def to_client(client, px, py, width=640, height=480):
             client.y + (2 * py + 1) * client.h // (2 * height))
 
 
-def read_code(gray_at, scale_x=1.0, scale_y=1.0):
+def read_code(gray_at):
     """The 16-bit frame code of a picture whose brightness at picture point (x, y) is
-    gray_at(x, y) (0..255); each block's centre is read, above 127 being a 1. scale_x/y map the
-    640x480 picture's points to the picture read."""
+    gray_at(x, y) (0..255); each block's centre is read, above 127 being a 1."""
     value = 0
-    y = int((CODE_BLOCK_H / 2) * scale_y)
     for block in range(CODE_BLOCKS):
-        x = int((block * CODE_BLOCK_W + CODE_BLOCK_W / 2) * scale_x)
-        value = (value << 1) | (1 if gray_at(x, y) >= 128 else 0)
+        x = block * CODE_BLOCK_W + CODE_BLOCK_W // 2
+        value = (value << 1) | (1 if gray_at(x, CODE_BLOCK_H // 2) >= 128 else 0)
     return value
 
 
