@@ -53,7 +53,6 @@ void SetText(Call& call);
 void Enabled(Call& call);
 void Visible(Call& call);
 void Checked(Call& call);
-void Style(Call& call);
 void WaitGone(Call& call);
 
 void Dialogs(Call& call);
@@ -65,6 +64,5 @@ void SaveDialogCancel(Call& call);
 
 void Processes(Call& call);
 void Watch(Call& call);
-void Unwatch(Call& call);
 void WaitExit(Call& call);
 void Terminate(Call& call);

@@ -149,7 +149,7 @@ void Move(Call& call)
         Err(call, "SetWindowPos failed, error " + Int(::GetLastError()));
         return;
     }
-    const bool placed = PollUntil(GetSendTimeout(), [&] {
+    const bool placed = PollUntil(kSendTimeoutMs, [&] {
         RECT rect = {};
         ::GetWindowRect(hwnd, &rect);
         return rect.left == x && rect.top == y &&
@@ -273,18 +273,6 @@ void Checked(Call& call)
     } else {
         Err(call, "timeout reading the check state");
     }
-}
-
-void Style(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (!WindowArg(call, 0, &hwnd)) {
-        return;
-    }
-    const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
-    const LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
-    Ok(call, FormatHex(static_cast<unsigned long>(style)) + " " +
-                 FormatHex(static_cast<unsigned long>(exStyle)));
 }
 
 void WaitGone(Call& call)

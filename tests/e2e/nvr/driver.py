@@ -189,17 +189,8 @@ class Driver:
     def checked(self, hwnd):
         return int(self.request(f"checked {hwnd}"))
 
-    def style(self, hwnd):
-        """(style, extended style)."""
-        style, ex_style = self.request(f"style {hwnd}").split()
-        return int(style, 16), int(ex_style, 16)
-
     def wait_gone(self, hwnd, timeout):
         self.request(f"wait-gone {hwnd} {_ms(timeout)}", timeout)
-
-    def send_timeout(self, seconds):
-        """The bound of each message the driver sends to another process."""
-        self.request(f"sendtimeout {_ms(seconds)}")
 
     # Dialogs ---------------------------------------------------------------------------------
 
@@ -250,9 +241,6 @@ class Driver:
         """Keeps the process's handle in the driver, so wait_exit gives its exit code also after
         it has ended."""
         self.request(f"watch {pid}")
-
-    def unwatch(self, pid):
-        self.request(f"unwatch {pid}")
 
     def wait_exit(self, pid, timeout):
         """The exit code of a Windows process of the prefix, waiting `timeout` s for its end."""
