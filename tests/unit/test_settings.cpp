@@ -39,9 +39,9 @@ protected:
     void SetUp() override
     {
         static int s_count = 0;
-        m_root = fs::temp_directory_path() / (L"nvr-settings-" +
-                                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                              std::to_wstring(++s_count));
+        m_root = fs::temp_directory_path() /
+                 (L"nvr-settings-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                  std::to_wstring(++s_count));
         fs::remove_all(m_root);
         ASSERT_TRUE(fs::create_directory(m_root));
         m_folder = m_root / L"NimbraVIZ";
@@ -65,7 +65,6 @@ protected:
 TEST_F(SettingsStore, FirstRunGivesDefaultAndMakesOnlyTheFolder)
 {
     EXPECT_EQ(GetSettingsIniPath(), m_ini.wstring());
-    EXPECT_EQ(GetSettingsIniPath(), m_ini.wstring());
     EXPECT_EQ(ReadLastPath(), L"output.mp4");
     EXPECT_TRUE(fs::is_directory(m_folder));
     EXPECT_FALSE(fs::exists(m_ini));
@@ -82,16 +81,13 @@ TEST_F(SettingsStore, ValuesComeBackAsWrittenInAUnicodeFile)
                                    unicodePath.size() * sizeof(wchar_t));
     EXPECT_NE(bytes.find(unicodeBytes), std::string::npos);
 
-    for (const std::wstring value : {L"D:\\rec\\take.mp4_2024-03-05__12-00PM_to_12-45PM.mp4",
-                                     L"relative name.mp4", L""}) {
-        WriteLastPath(value);
-        EXPECT_EQ(ReadLastPath(), value);
-    }
+    // An empty path is a value, not a missing one; a long one is cut to what a path may hold.
+    WriteLastPath(L"");
+    EXPECT_EQ(ReadLastPath(), L"");
     std::wstring longValue(300, L'x');
     longValue[258] = L'Ω';
     WriteLastPath(longValue);
     EXPECT_EQ(ReadLastPath(), longValue.substr(0, 259));
-    EXPECT_EQ(ReadBytes(m_ini).substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(SettingsStore, ExistingEightBitFileIsReadAndUpdatedAsItIs)
