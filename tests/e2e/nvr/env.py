@@ -28,10 +28,6 @@ def bin_dir():
     return _required("NVR_BIN")
 
 
-def source_dir():
-    return _required("NVR_SOURCE")
-
-
 _EXPORT = re.compile(r'^export\s+([A-Za-z_][A-Za-z0-9_]*)=(.*)$')
 
 
@@ -81,12 +77,6 @@ def to_windows_path(unix_path):
     return out.decode("utf-8").strip()
 
 
-def to_unix_path(windows_path):
-    """The Linux form of a Windows path of the prefix (winepath -u)."""
-    out = run_checked(["winepath", "-u", windows_path], timeout=60, env=wine_env())
-    return out.decode("utf-8").strip()
-
-
 def prefix_user_dir():
     """The prefix's folder of the current user: drive_c/users/<unix user name>."""
     user = pwd.getpwuid(os.getuid()).pw_name
@@ -102,16 +92,6 @@ def reset_settings():
     """Removes the program's settings folder, as on a machine where it never ran. The prefix is
     shared by all tests of one run, so a test that needs a first run calls this first."""
     shutil.rmtree(os.path.dirname(settings_path()), ignore_errors=True)
-
-
-def write_settings(data):
-    """Replaces the settings file with `data` (bytes, written as they are; or a str, written
-    as UTF-16LE with a BOM), creating its folder."""
-    if isinstance(data, str):
-        data = b"\xff\xfe" + data.encode("utf-16-le")
-    os.makedirs(os.path.dirname(settings_path()), exist_ok=True)
-    with open(settings_path(), "wb") as ini:
-        ini.write(data)
 
 
 def decode_ini_bytes(data):
