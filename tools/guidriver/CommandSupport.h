@@ -40,7 +40,6 @@ void Find(Call& call);
 void Windows(Call& call);
 void Child(Call& call);
 void Children(Call& call);
-void Class(Call& call);
 void Pid(Call& call);
 void Rect(Call& call);
 void Client(Call& call);
@@ -51,7 +50,6 @@ void Close(Call& call);
 void GetText(Call& call);
 void SetText(Call& call);
 void Enabled(Call& call);
-void Visible(Call& call);
 void Checked(Call& call);
 void WaitGone(Call& call);
 

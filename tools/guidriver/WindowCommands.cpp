@@ -81,14 +81,6 @@ void Children(Call& call)
     Ok(call, "end");
 }
 
-void Class(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (WindowArg(call, 0, &hwnd)) {
-        Ok(call, EscapeText(WideToUtf8(ClassOf(hwnd)), true));
-    }
-}
-
 void Pid(Call& call)
 {
     HWND hwnd = nullptr;
@@ -250,14 +242,6 @@ void Enabled(Call& call)
     HWND hwnd = nullptr;
     if (WindowArg(call, 0, &hwnd)) {
         Ok(call, Flag(::IsWindowEnabled(hwnd) != FALSE));
-    }
-}
-
-void Visible(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (WindowArg(call, 0, &hwnd)) {
-        Ok(call, Flag(::IsWindowVisible(hwnd) != FALSE));
     }
 }
 

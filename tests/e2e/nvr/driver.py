@@ -149,9 +149,6 @@ class Driver:
                                 int(y), int(w), int(ht), unescape(t)))
         return result
 
-    def window_class(self, hwnd):
-        return unescape(self.request(f"class {hwnd}"))
-
     def pid(self, hwnd):
         return int(self.request(f"pid {hwnd}"))
 
@@ -182,9 +179,6 @@ class Driver:
 
     def enabled(self, hwnd):
         return self.request(f"enabled {hwnd}") == "1"
-
-    def visible(self, hwnd):
-        return self.request(f"visible {hwnd}") == "1"
 
     def checked(self, hwnd):
         return int(self.request(f"checked {hwnd}"))
