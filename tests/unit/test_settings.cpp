@@ -1,3 +1,5 @@
+// The settings file: where it lives, how values come back, and that nothing is written when
+// the application-data folder is unknown or missing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -20,11 +22,6 @@ bool TestAppDataFolder(std::wstring& folder)
 {
     folder = g_appData;
     return true;
-}
-
-bool FailingAppDataFolder(std::wstring&)
-{
-    return false;
 }
 
 std::string ReadBytes(const fs::path& file)
@@ -62,16 +59,14 @@ protected:
     fs::path m_ini;
 };
 
-TEST_F(SettingsStore, FirstRunGivesDefaultAndMakesOnlyTheFolder)
+TEST_F(SettingsStore, FirstRunGivesDefaultThenValuesComeBackAsWrittenInAUnicodeFile)
 {
+    // The first read makes the folder only.
     EXPECT_EQ(GetSettingsIniPath(), m_ini.wstring());
     EXPECT_EQ(ReadLastPath(), L"output.mp4");
     EXPECT_TRUE(fs::is_directory(m_folder));
     EXPECT_FALSE(fs::exists(m_ini));
-}
 
-TEST_F(SettingsStore, ValuesComeBackAsWrittenInAUnicodeFile)
-{
     const std::wstring unicodePath = L"C:\\Видео\\東京 🎥 take.mp4";
     WriteLastPath(unicodePath);
     EXPECT_EQ(ReadLastPath(), unicodePath);
@@ -110,7 +105,7 @@ TEST_F(SettingsStore, WithoutAFolderReadsGiveDefaultAndWritesTouchNothing)
     const fs::path previous = fs::current_path();
     fs::current_path(m_root);
 
-    SetAppDataFolderQuery(FailingAppDataFolder);
+    SetAppDataFolderQuery([](std::wstring&) { return false; });
     EXPECT_EQ(GetSettingsIniPath(), L"");
     WriteLastPath(L"C:\\lost.mp4");
     EXPECT_EQ(ReadLastPath(), L"output.mp4");
