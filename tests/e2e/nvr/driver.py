@@ -25,13 +25,10 @@ class DriverTimeout(DriverError):
     """The driver answered `err timeout`, or did not answer at all within the time limit."""
 
 
-def escape(text, last=True):
-    """The protocol's escaping of a text field (see tools/guidriver/README.md)."""
-    if not text and not last:
-        return "\\0"
+def escape(text):
+    """The protocol's escaping of a request's last field (see tools/guidriver/README.md)."""
     out = text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
-    out = out.replace("\t", "\\t")
-    return out if last else out.replace(" ", "\\s")
+    return out.replace("\t", "\\t")
 
 
 _UNESCAPES = {"\\": "\\", "r": "\r", "n": "\n", "t": "\t", "s": " ", "0": ""}
@@ -129,10 +126,9 @@ class Driver:
 
     # Windows ---------------------------------------------------------------------------------
 
-    def find(self, cls, timeout, title=None):
+    def find(self, cls, timeout):
         """The handle of a top-level window of class `cls` ('*' for any), waiting `timeout` s."""
-        line = f"find {cls} {_ms(timeout)}" + ("" if title is None else " " + escape(title))
-        return self.request(line, timeout)
+        return self.request(f"find {cls} {_ms(timeout)}", timeout)
 
     def windows(self, pid=0):
         return [Window(h, int(p), unescape(c), v == "1", unescape(t))
