@@ -106,50 +106,21 @@ def decode_ini_bytes(data):
         return data.decode("cp1252", errors="replace")
 
 
-def parse_ini(text):
-    """{section: {key: value}} as the profile functions read it: names compare without case
-    (kept as first written), values are trimmed and lose one pair of enclosing quotes, and lines
-    outside a section are ignored."""
-    sections = {}
-    current = None
-    for raw in text.splitlines():
-        line = raw.strip()
-        if not line or line.startswith(";"):
-            continue
-        if line.startswith("[") and "]" in line:
-            name = line[1:line.index("]")].strip()
-            current = next((s for s in sections if s.lower() == name.lower()), name)
-            sections.setdefault(current, {})
-        elif current is not None and "=" in line:
-            key, value = line.split("=", 1)
-            key = key.strip()
-            entries = sections[current]
-            value = value.strip()
-            # The profile functions drop one pair of enclosing quotes.
-            if len(value) >= 2 and value[0] == value[-1] and value[0] in "\"'":
-                value = value[1:-1]
-            if not any(k.lower() == key.lower() for k in entries):
-                entries[key] = value
-    return sections
-
-
-def read_settings():
-    """The settings file parsed, or None when it does not exist."""
-    path = settings_path()
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as ini:
-        return parse_ini(decode_ini_bytes(ini.read()))
-
-
 def read_last_path():
-    """LastPath from section Settings, or None when the file, section or key is missing."""
-    settings = read_settings() or {}
-    for section, entries in settings.items():
-        if section.lower() == "settings":
-            for key, value in entries.items():
-                if key.lower() == "lastpath":
-                    return value
+    """LastPath from section Settings (names compare without case, as the profile functions
+    read them), or None when the file, section or key is missing."""
+    if not os.path.exists(settings_path()):
+        return None
+    section = None
+    with open(settings_path(), "rb") as ini:
+        for line in decode_ini_bytes(ini.read()).splitlines():
+            line = line.strip()
+            if line.startswith("[") and "]" in line:
+                section = line[1:line.index("]")].strip().lower()
+            elif section == "settings" and "=" in line:
+                key, value = line.split("=", 1)
+                if key.strip().lower() == "lastpath":
+                    return value.strip()
     return None
 
 
