@@ -97,7 +97,7 @@ class SkeletonDataTests(RecorderTestCase):
             self.driver.command(rec.control, IDM_SAVE_SKELETON)
             self.driver.command(rec.control, IDM_QUIT)
             self.assertEqual(rec.wait_exit(EXIT_TIMEOUT), 0)
-        self.assertEqual(env.read_settings()["Settings"]["SaveSkeletonData"], "1")
+        self.assertEqual(env.read_setting("SaveSkeletonData"), "1")
         with self.recorder(stage, relay_env(stage)) as rec:
             Take(rec, "b.mp4").record(SHORT_TAKE_SECONDS)
             # Switched off during a take: that take keeps its file, the next has none.
@@ -106,7 +106,7 @@ class SkeletonDataTests(RecorderTestCase):
             time.sleep(SHORT_TAKE_SECONDS)
             take.stop(STOP_TIMEOUT)
             Take(rec, "d.mp4").record(SHORT_TAKE_SECONDS)
-        self.assertEqual(env.read_settings()["Settings"]["SaveSkeletonData"], "0")
+        self.assertEqual(env.read_setting("SaveSkeletonData"), "0")
         has_file = {name: os.path.exists(skeleton_file(self.final_video(stage, name)))
                     for name in ("a.mp4", "b.mp4", "c.mp4", "d.mp4")}
         self.assertEqual(has_file, {"a.mp4": False, "b.mp4": True, "c.mp4": True,

@@ -40,7 +40,6 @@ void Find(Call& call);
 void Windows(Call& call);
 void Child(Call& call);
 void Children(Call& call);
-void Class(Call& call);
 void Pid(Call& call);
 void Rect(Call& call);
 void Client(Call& call);
@@ -51,9 +50,7 @@ void Close(Call& call);
 void GetText(Call& call);
 void SetText(Call& call);
 void Enabled(Call& call);
-void Visible(Call& call);
 void Checked(Call& call);
-void Style(Call& call);
 void WaitGone(Call& call);
 
 void Dialogs(Call& call);
@@ -65,6 +62,5 @@ void SaveDialogCancel(Call& call);
 
 void Processes(Call& call);
 void Watch(Call& call);
-void Unwatch(Call& call);
 void WaitExit(Call& call);
 void Terminate(Call& call);

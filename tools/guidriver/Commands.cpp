@@ -4,7 +4,6 @@
 
 #include "CommandSupport.h"
 #include "Protocol.h"
-#include "WindowOps.h"
 
 namespace {
 
@@ -29,24 +28,13 @@ void Quit(Call& call)
     Ok(call, "bye");
 }
 
-void SendTimeout(Call& call)
-{
-    unsigned long timeoutMs = 0;
-    if (NumberArg(call, 0, &timeoutMs)) {
-        SetSendTimeout(timeoutMs);
-        Ok(call);
-    }
-}
-
 const Command kCommands[] = {
     {"ping", 0, 0, "ping", Ping},
     {"quit", 0, 0, "quit", Quit},
-    {"sendtimeout", 1, 1, "sendtimeout MS", SendTimeout},
     {"find", 2, 3, "find CLASS TIMEOUT [TITLE]", Find},
     {"windows", 1, 1, "windows PID", Windows},
     {"child", 2, 2, "child HWND ID", Child},
     {"children", 1, 1, "children HWND", Children},
-    {"class", 1, 1, "class HWND", Class},
     {"pid", 1, 1, "pid HWND", Pid},
     {"rect", 1, 1, "rect HWND", Rect},
     {"client", 1, 1, "client HWND", Client},
@@ -57,9 +45,7 @@ const Command kCommands[] = {
     {"gettext", 1, 1, "gettext HWND", GetText},
     {"settext", 2, 2, "settext HWND TEXT", SetText},
     {"enabled", 1, 1, "enabled HWND", Enabled},
-    {"visible", 1, 1, "visible HWND", Visible},
     {"checked", 1, 1, "checked HWND", Checked},
-    {"style", 1, 1, "style HWND", Style},
     {"dialogs", 1, 1, "dialogs PID", Dialogs},
     {"press", 2, 2, "press DIALOG BUTTONID", Press},
     {"wait-dialog", 2, 3, "wait-dialog PID TIMEOUT [CAPTION]", WaitDialog},
@@ -69,7 +55,6 @@ const Command kCommands[] = {
     {"savedialog-cancel", 1, 1, "savedialog-cancel DIALOG", SaveDialogCancel},
     {"ps", 0, 0, "ps", Processes},
     {"watch", 1, 1, "watch PID", Watch},
-    {"unwatch", 1, 1, "unwatch PID", Unwatch},
     {"wait-exit", 2, 2, "wait-exit PID TIMEOUT", WaitExit},
     {"terminate", 2, 2, "terminate PID TIMEOUT", Terminate},
 };

@@ -25,19 +25,6 @@ void Watch(Call& call)
     }
 }
 
-void Unwatch(Call& call)
-{
-    unsigned long pid = 0;
-    if (!NumberArg(call, 0, &pid)) {
-        return;
-    }
-    if (UnwatchProcess(pid)) {
-        Ok(call);
-    } else {
-        Err(call, "not watched: " + call.args[0]);
-    }
-}
-
 void WaitExit(Call& call)
 {
     unsigned long pid = 0;

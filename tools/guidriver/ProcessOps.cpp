@@ -9,7 +9,7 @@
 
 namespace {
 
-// Handles of watched processes by id; closed by UnwatchProcess or at the driver's exit.
+// Handles of watched processes by id; closed at the driver's exit.
 std::map<DWORD, ScopedHandle> g_watched;
 
 // True when the process's image lies inside the Windows folder (Wine's own programs).
@@ -87,11 +87,6 @@ bool WatchProcess(DWORD pid)
     }
     g_watched.emplace(pid, std::move(process));
     return true;
-}
-
-bool UnwatchProcess(DWORD pid)
-{
-    return g_watched.erase(pid) != 0;
 }
 
 DWORD WaitForExit(DWORD pid, DWORD timeoutMs, DWORD* exitCode)

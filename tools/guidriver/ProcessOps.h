@@ -19,9 +19,6 @@ std::vector<ProcessEntry> ListProcesses();
 // Returns false when the process can't be opened. Watching a process twice is harmless.
 bool WatchProcess(DWORD pid);
 
-// Closes the handle kept by WatchProcess; false when the process was not watched.
-bool UnwatchProcess(DWORD pid);
-
 // Waits up to timeoutMs for the process to end. Returns WAIT_OBJECT_0 and its exit code, or
 // WAIT_TIMEOUT, or WAIT_FAILED when the process can't be opened: no such process, or one that
 // has ended and was not watched.

@@ -81,14 +81,6 @@ void Children(Call& call)
     Ok(call, "end");
 }
 
-void Class(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (WindowArg(call, 0, &hwnd)) {
-        Ok(call, EscapeText(WideToUtf8(ClassOf(hwnd)), true));
-    }
-}
-
 void Pid(Call& call)
 {
     HWND hwnd = nullptr;
@@ -149,7 +141,7 @@ void Move(Call& call)
         Err(call, "SetWindowPos failed, error " + Int(::GetLastError()));
         return;
     }
-    const bool placed = PollUntil(GetSendTimeout(), [&] {
+    const bool placed = PollUntil(kSendTimeoutMs, [&] {
         RECT rect = {};
         ::GetWindowRect(hwnd, &rect);
         return rect.left == x && rect.top == y &&
@@ -253,14 +245,6 @@ void Enabled(Call& call)
     }
 }
 
-void Visible(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (WindowArg(call, 0, &hwnd)) {
-        Ok(call, Flag(::IsWindowVisible(hwnd) != FALSE));
-    }
-}
-
 void Checked(Call& call)
 {
     HWND hwnd = nullptr;
@@ -273,18 +257,6 @@ void Checked(Call& call)
     } else {
         Err(call, "timeout reading the check state");
     }
-}
-
-void Style(Call& call)
-{
-    HWND hwnd = nullptr;
-    if (!WindowArg(call, 0, &hwnd)) {
-        return;
-    }
-    const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
-    const LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
-    Ok(call, FormatHex(static_cast<unsigned long>(style)) + " " +
-                 FormatHex(static_cast<unsigned long>(exStyle)));
 }
 
 void WaitGone(Call& call)

@@ -2,8 +2,6 @@
 
 namespace {
 
-DWORD g_sendTimeoutMs = 5000;
-
 // The ids of the file-name field in the common file dialog: a combo box (cmb13) in the Explorer
 // layout of Windows, an edit box (edt1) in Wine's and the old layout.
 constexpr int kFileNameCombo = 0x047C;
@@ -35,21 +33,11 @@ HWND FindEditBelow(HWND parent, int depth)
 
 } // namespace
 
-void SetSendTimeout(DWORD timeoutMs)
-{
-    g_sendTimeoutMs = timeoutMs;
-}
-
-DWORD GetSendTimeout()
-{
-    return g_sendTimeoutMs;
-}
-
 bool SendBounded(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result)
 {
     DWORD_PTR answer = 0;
-    const LRESULT sent = ::SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL,
-                                               g_sendTimeoutMs, &answer);
+    const LRESULT sent =
+        ::SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &answer);
     if (sent == 0) {
         return false;
     }

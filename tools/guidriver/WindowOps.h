@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-// The bound of every message sent to another process, in milliseconds (default 5000).
-void SetSendTimeout(DWORD timeoutMs);
-DWORD GetSendTimeout();
+// The bound of every message sent to another process, in milliseconds.
+constexpr DWORD kSendTimeoutMs = 5000;
 
 // Sends one message with the send bound. Returns false when it timed out or failed.
 bool SendBounded(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result);

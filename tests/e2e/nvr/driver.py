@@ -25,13 +25,10 @@ class DriverTimeout(DriverError):
     """The driver answered `err timeout`, or did not answer at all within the time limit."""
 
 
-def escape(text, last=True):
-    """The protocol's escaping of a text field (see tools/guidriver/README.md)."""
-    if not text and not last:
-        return "\\0"
+def escape(text):
+    """The protocol's escaping of a request's last field (see tools/guidriver/README.md)."""
     out = text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
-    out = out.replace("\t", "\\t")
-    return out if last else out.replace(" ", "\\s")
+    return out.replace("\t", "\\t")
 
 
 _UNESCAPES = {"\\": "\\", "r": "\r", "n": "\n", "t": "\t", "s": " ", "0": ""}
@@ -129,10 +126,9 @@ class Driver:
 
     # Windows ---------------------------------------------------------------------------------
 
-    def find(self, cls, timeout, title=None):
+    def find(self, cls, timeout):
         """The handle of a top-level window of class `cls` ('*' for any), waiting `timeout` s."""
-        line = f"find {cls} {_ms(timeout)}" + ("" if title is None else " " + escape(title))
-        return self.request(line, timeout)
+        return self.request(f"find {cls} {_ms(timeout)}", timeout)
 
     def windows(self, pid=0):
         return [Window(h, int(p), unescape(c), v == "1", unescape(t))
@@ -148,9 +144,6 @@ class Driver:
             result.append(Child(h, int(i), unescape(c), int(s, 16), e == "1", v == "1", int(x),
                                 int(y), int(w), int(ht), unescape(t)))
         return result
-
-    def window_class(self, hwnd):
-        return unescape(self.request(f"class {hwnd}"))
 
     def pid(self, hwnd):
         return int(self.request(f"pid {hwnd}"))
@@ -183,23 +176,11 @@ class Driver:
     def enabled(self, hwnd):
         return self.request(f"enabled {hwnd}") == "1"
 
-    def visible(self, hwnd):
-        return self.request(f"visible {hwnd}") == "1"
-
     def checked(self, hwnd):
         return int(self.request(f"checked {hwnd}"))
 
-    def style(self, hwnd):
-        """(style, extended style)."""
-        style, ex_style = self.request(f"style {hwnd}").split()
-        return int(style, 16), int(ex_style, 16)
-
     def wait_gone(self, hwnd, timeout):
         self.request(f"wait-gone {hwnd} {_ms(timeout)}", timeout)
-
-    def send_timeout(self, seconds):
-        """The bound of each message the driver sends to another process."""
-        self.request(f"sendtimeout {_ms(seconds)}")
 
     # Dialogs ---------------------------------------------------------------------------------
 
@@ -250,9 +231,6 @@ class Driver:
         """Keeps the process's handle in the driver, so wait_exit gives its exit code also after
         it has ended."""
         self.request(f"watch {pid}")
-
-    def unwatch(self, pid):
-        self.request(f"unwatch {pid}")
 
     def wait_exit(self, pid, timeout):
         """The exit code of a Windows process of the prefix, waiting `timeout` s for its end."""

@@ -28,10 +28,6 @@ def bin_dir():
     return _required("NVR_BIN")
 
 
-def source_dir():
-    return _required("NVR_SOURCE")
-
-
 _EXPORT = re.compile(r'^export\s+([A-Za-z_][A-Za-z0-9_]*)=(.*)$')
 
 
@@ -81,12 +77,6 @@ def to_windows_path(unix_path):
     return out.decode("utf-8").strip()
 
 
-def to_unix_path(windows_path):
-    """The Linux form of a Windows path of the prefix (winepath -u)."""
-    out = run_checked(["winepath", "-u", windows_path], timeout=60, env=wine_env())
-    return out.decode("utf-8").strip()
-
-
 def prefix_user_dir():
     """The prefix's folder of the current user: drive_c/users/<unix user name>."""
     user = pwd.getpwuid(os.getuid()).pw_name
@@ -104,16 +94,6 @@ def reset_settings():
     shutil.rmtree(os.path.dirname(settings_path()), ignore_errors=True)
 
 
-def write_settings(data):
-    """Replaces the settings file with `data` (bytes, written as they are; or a str, written
-    as UTF-16LE with a BOM), creating its folder."""
-    if isinstance(data, str):
-        data = b"\xff\xfe" + data.encode("utf-16-le")
-    os.makedirs(os.path.dirname(settings_path()), exist_ok=True)
-    with open(settings_path(), "wb") as ini:
-        ini.write(data)
-
-
 def decode_ini_bytes(data):
     """Text of an ini file: UTF-16LE with a BOM, UTF-8 (with or without BOM), else Windows-1252."""
     if data.startswith(b"\xff\xfe"):
@@ -126,50 +106,27 @@ def decode_ini_bytes(data):
         return data.decode("cp1252", errors="replace")
 
 
-def parse_ini(text):
-    """{section: {key: value}} as the profile functions read it: names compare without case
-    (kept as first written), values are trimmed and lose one pair of enclosing quotes, and lines
-    outside a section are ignored."""
-    sections = {}
-    current = None
-    for raw in text.splitlines():
-        line = raw.strip()
-        if not line or line.startswith(";"):
-            continue
-        if line.startswith("[") and "]" in line:
-            name = line[1:line.index("]")].strip()
-            current = next((s for s in sections if s.lower() == name.lower()), name)
-            sections.setdefault(current, {})
-        elif current is not None and "=" in line:
-            key, value = line.split("=", 1)
-            key = key.strip()
-            entries = sections[current]
-            value = value.strip()
-            # The profile functions drop one pair of enclosing quotes.
-            if len(value) >= 2 and value[0] == value[-1] and value[0] in "\"'":
-                value = value[1:-1]
-            if not any(k.lower() == key.lower() for k in entries):
-                entries[key] = value
-    return sections
-
-
-def read_settings():
-    """The settings file parsed, or None when it does not exist."""
-    path = settings_path()
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as ini:
-        return parse_ini(decode_ini_bytes(ini.read()))
-
-
 def read_last_path():
     """LastPath from section Settings, or None when the file, section or key is missing."""
-    settings = read_settings() or {}
-    for section, entries in settings.items():
-        if section.lower() == "settings":
-            for key, value in entries.items():
-                if key.lower() == "lastpath":
-                    return value
+    return read_setting("lastpath")
+
+
+def read_setting(key):
+    """The value of `key` in section Settings (names compare without case, as the profile
+    functions read them), or None when the file, section or key is missing."""
+    if not os.path.exists(settings_path()):
+        return None
+    key_wanted = key.lower()
+    section = None
+    with open(settings_path(), "rb") as ini:
+        for line in decode_ini_bytes(ini.read()).splitlines():
+            line = line.strip()
+            if line.startswith("[") and "]" in line:
+                section = line[1:line.index("]")].strip().lower()
+            elif section == "settings" and "=" in line:
+                key, value = line.split("=", 1)
+                if key.strip().lower() == key_wanted:
+                    return value.strip()
     return None
 
 

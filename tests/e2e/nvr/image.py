@@ -25,32 +25,12 @@ class Image:
 
     @classmethod
     def from_ppm(cls, data):
-        """Parses a binary PPM (P6) of 8 or 16 bits a sample."""
-        fields = []
-        pos = 0
-        while len(fields) < 4:
-            while pos < len(data) and data[pos:pos + 1].isspace():
-                pos += 1
-            if data[pos:pos + 1] == b"#":
-                pos = data.index(b"\n", pos) + 1
-                continue
-            end = pos
-            while end < len(data) and not data[end:end + 1].isspace():
-                end += 1
-            if end == pos:
-                raise ValueError("truncated PPM header")
-            fields.append(data[pos:end])
-            pos = end
-        magic, width, height, maxval = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
-        if magic != b"P6" or maxval not in (255, 65535):
-            raise ValueError(f"not a P6 picture of 8 or 16 bits: {magic!r} max {maxval}")
-        count = width * height * 3
-        if maxval == 255:
-            pixels = data[pos + 1:pos + 1 + count]
-        else:
-            # Big-endian 16-bit samples: keep the high byte.
-            pixels = data[pos + 1:pos + 1 + 2 * count:2]
-        return cls(width, height, pixels)
+        """Parses a binary 8-bit PPM (P6) as ImageMagick writes it, without comments."""
+        magic, width, height, maxval = data.split(maxsplit=4)[:4]
+        if magic != b"P6" or maxval != b"255":
+            raise ValueError(f"not an 8-bit P6 picture: {magic!r} max {maxval!r}")
+        count = int(width) * int(height) * 3
+        return cls(int(width), int(height), data[len(data) - count:])
 
     def pixel(self, x, y):
         """(r, g, b) of the pixel at column x, row y."""
@@ -109,15 +89,13 @@ def to_client(client, px, py, width=640, height=480):
             client.y + (2 * py + 1) * client.h // (2 * height))
 
 
-def read_code(gray_at, scale_x=1.0, scale_y=1.0):
+def read_code(gray_at):
     """The 16-bit frame code of a picture whose brightness at picture point (x, y) is
-    gray_at(x, y) (0..255); each block's centre is read, above 127 being a 1. scale_x/y map the
-    640x480 picture's points to the picture read."""
+    gray_at(x, y) (0..255); each block's centre is read, above 127 being a 1."""
     value = 0
-    y = int((CODE_BLOCK_H / 2) * scale_y)
     for block in range(CODE_BLOCKS):
-        x = int((block * CODE_BLOCK_W + CODE_BLOCK_W / 2) * scale_x)
-        value = (value << 1) | (1 if gray_at(x, y) >= 128 else 0)
+        x = block * CODE_BLOCK_W + CODE_BLOCK_W // 2
+        value = (value << 1) | (1 if gray_at(x, CODE_BLOCK_H // 2) >= 128 else 0)
     return value
 
 

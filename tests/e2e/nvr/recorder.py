@@ -102,9 +102,6 @@ class Recorder:
             raise AssertionError("the program's Wine process outlived it by 10 s") from None
         return code
 
-    def running(self):
-        return self.proc is not None and self.proc.poll() is None
-
     def client_shot(self, hwnd, png_name=None):
         """(screenshot, client) for a window of the program; the PNG goes into the stage."""
         client = self.driver.client(hwnd)

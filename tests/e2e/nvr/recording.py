@@ -5,15 +5,14 @@ processes it starts, and what the recorded frame numbers say."""
 import os
 import re
 import subprocess
-import threading
 import time
 from collections import Counter, namedtuple
 
 from . import env
 from .driver import DriverError
-from .image import CODE_BLOCK_H, read_code
 from .recorder import (CONTROL_CLASS, CONTROL_POS, ID_PATH_EDIT, ID_START, ID_STOP,
                        OUTPUT_CLASS, OUTPUT_POS, Recorder)
+from .video import decode_frame_numbers
 
 ENCODER_EXE = "ffmpeg.exe"
 FRAMES_PER_SECOND = 30
@@ -204,31 +203,8 @@ def relay_env(stage, name="relay.txt", fault=None):
     return extra
 
 
-def frame_numbers_streamed(mp4_path, timeout=600):
-    """The frame code of every frame of a 640x480 recording, like video.decode_frame_numbers,
-    but decoding only the code band and reading frame by frame, so that long takes need
-    little memory."""
-    band = CODE_BLOCK_H * 640
-    args = ["ffmpeg", "-v", "error", "-nostdin", "-i", mp4_path, "-vf",
-            f"crop=640:{CODE_BLOCK_H}:0:0", "-f", "rawvideo", "-pix_fmt", "gray", "-"]
-    numbers = []
-    with subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
-        timer = threading.Timer(timeout, proc.kill)
-        timer.start()
-        try:
-            while True:
-                data = proc.stdout.read(band)
-                if len(data) < band:
-                    break
-                numbers.append(read_code(lambda x, y, d=data: d[y * 640 + x]))
-            errors = proc.stderr.read()
-            proc.wait()
-        finally:
-            timer.cancel()
-    if proc.returncode != 0 or len(data) not in (0, band):
-        raise RuntimeError(f"ffmpeg could not decode {mp4_path} (status {proc.returncode}): "
-                           f"{errors.decode(errors='replace').strip()}")
-    return numbers
+# The name the recording benchmark reads its takes' frame numbers by.
+frame_numbers_streamed = decode_frame_numbers
 
 
 class FrameReport(namedtuple("FrameReport", "numbers missing repeats backwards")):

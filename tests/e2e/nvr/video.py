@@ -2,9 +2,10 @@
 
 import json
 import subprocess
+import threading
 
 from . import env
-from .image import read_code
+from .image import CODE_BLOCK_H, read_code
 
 
 def ffprobe_info(mp4_path, timeout=120):
@@ -34,25 +35,27 @@ def ffprobe_info(mp4_path, timeout=120):
     }
 
 
-def decode_frame_numbers(mp4_path, timeout=300):
-    """The frame code of every frame of the file, in order, read from its gray decode (the
-    block centres, threshold 128), scaled to the file's own picture size."""
-    info = ffprobe_info(mp4_path, timeout=timeout)
-    width, height = info["width"], info["height"]
-    proc = subprocess.run(
-        ["ffmpeg", "-v", "error", "-nostdin", "-i", mp4_path, "-f", "rawvideo", "-pix_fmt",
-         "gray", "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
-        check=False)
-    if proc.returncode != 0:
-        raise RuntimeError(f"ffmpeg could not decode {mp4_path}: "
-                           f"{proc.stderr.decode(errors='replace').strip()}")
-    frame_size = width * height
-    data = proc.stdout
-    if frame_size == 0 or len(data) % frame_size != 0:
-        raise RuntimeError(f"{len(data)} bytes are not whole {width}x{height} frames")
+def decode_frame_numbers(mp4_path, timeout=600):
+    """The frame code of every frame of a 640x480 recording, in order. Only the code band is
+    decoded, frame by frame, so that long takes need little memory."""
+    band = CODE_BLOCK_H * 640
+    args = ["ffmpeg", "-v", "error", "-nostdin", "-i", mp4_path, "-vf",
+            f"crop=640:{CODE_BLOCK_H}:0:0", "-f", "rawvideo", "-pix_fmt", "gray", "-"]
     numbers = []
-    for start in range(0, len(data), frame_size):
-        def gray_at(x, y, base=start):
-            return data[base + y * width + x]
-        numbers.append(read_code(gray_at, width / 640.0, height / 480.0))
+    with subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
+        timer = threading.Timer(timeout, proc.kill)
+        timer.start()
+        try:
+            while True:
+                data = proc.stdout.read(band)
+                if len(data) < band:
+                    break
+                numbers.append(read_code(lambda x, y, d=data: d[y * 640 + x]))
+            errors = proc.stderr.read()
+            proc.wait()
+        finally:
+            timer.cancel()
+    if proc.returncode != 0 or len(data) not in (0, band):
+        raise RuntimeError(f"ffmpeg could not decode {mp4_path} (status {proc.returncode}): "
+                           f"{errors.decode(errors='replace').strip()}")
     return numbers
