@@ -6,6 +6,7 @@
 #include "app/ControlWindow.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
+#include "platform/DllSearch.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
 
@@ -60,6 +61,7 @@ void JoinRenderThread(HANDLE renderThread)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    RestrictDllSearchToSafeFolders();
     RegisterWindowClass(instance, kControlWindowClass, CS_OWNDC, MainWndProc);
     HMENU menuBar = CreateMainMenu();
     g_hwndControl = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,

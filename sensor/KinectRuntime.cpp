@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/DllSearch.h"
+
 namespace {
 
 struct RuntimeExports {
@@ -39,8 +41,10 @@ std::recursive_mutex& KinectRuntimeLock()
 
 bool LoadKinectRuntime()
 {
-    // Without the runtime installed the program still starts; it just sees no sensor.
-    HMODULE module = ::LoadLibraryW(L"Kinect10.dll");
+    // Without the runtime installed the program still starts; it just sees no sensor. Only the
+    // program's folder and the system folder are searched: a copy planted in the current folder
+    // would run inside the recorder.
+    HMODULE module = ::LoadLibraryExW(L"Kinect10.dll", nullptr, kSafeDllSearchFolders);
     if (module == nullptr) {
         return false;
     }

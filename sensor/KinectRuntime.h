@@ -7,8 +7,9 @@
 
 #include <mutex>
 
-// Loads Kinect10.dll and binds its exports by ordinal. Returns false, silently, when the DLL
-// or any export is missing; the calls below then fail like a runtime without a sensor.
+// Loads Kinect10.dll from the program's folder or the system folder and binds its exports by
+// ordinal. Returns false, silently, when the DLL or any export is missing; the calls below then
+// fail like a runtime without a sensor.
 bool LoadKinectRuntime();
 
 // Held by every call below, and by a caller across a sequence that also uses a frame's texture,
