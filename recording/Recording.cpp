@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "platform/Platform.h"
+#include "platform/ProgramSearch.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
 #include "recording/FramePipe.h"
@@ -92,7 +93,8 @@ bool StartRecording(const std::wstring& path)
         return false;
     }
     PROCESS_INFORMATION encoder = {};
-    if (!LaunchProcess(commandLine, &encoder)) {
+    std::wstring encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
+    if (encoderProgram.empty() || !LaunchProcess(encoderProgram.c_str(), commandLine, &encoder)) {
         AbandonConnecting(connector.Get());
         return false;
     }
