@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "platform/Platform.h"
+#include "platform/ProcessFamily.h"
 #include "platform/ProgramSearch.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
@@ -51,12 +52,17 @@ bool WaitForEncoderConnection(HANDLE connector, HANDLE encoder)
     return ::GetExitCodeThread(connector, &connected) && connected == 1;
 }
 
-// True when the pipe's client is the process `encoderId`, so that no other program receives
-// the frames.
+// True when the pipe's client is the encoder `encoderId` or a process it started (a launcher
+// named ffmpeg.exe starts the real encoder), so that no other program receives the frames.
 bool ClientIsEncoder(HANDLE pipe, DWORD encoderId)
 {
     ULONG clientId = 0;
-    return ::GetNamedPipeClientProcessId(pipe, &clientId) && clientId == encoderId;
+    if (!::GetNamedPipeClientProcessId(pipe, &clientId)) {
+        return false;
+    }
+    // The recorder holds the encoder's handle meanwhile, so no other process can have its id.
+    ScopedHandle encoder(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, encoderId));
+    return encoder.IsValid() && IsSameOrDescendantProcess(clientId, encoder.Get(), encoderId);
 }
 
 void EndEncoder(PROCESS_INFORMATION& encoder)
