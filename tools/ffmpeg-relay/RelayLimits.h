@@ -20,6 +20,8 @@ constexpr DWORD kStalledWriteLimitMs = 30000;
 constexpr DWORD kHangMs = 120000;
 // The extra wait of the slow-finish fault mode.
 constexpr DWORD kSlowFinishMs = 7000;
+// How long the launcher fault mode waits for its child, the real encoder: longer than any take.
+constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
 // Frames read by the read-few fault modes.
 constexpr uint32_t kFewFrames = 5;
 // Frames the relay holds while Debian's ffmpeg is slower than the recorder (about 74 MB).

@@ -1,6 +1,7 @@
 // ffmpeg.exe stand-in for Linux test machines: reads the raw frames that the recorder writes into
 // its named pipe and relays them, through a FIFO, to Debian's real ffmpeg running beside Wine,
 // which writes the MP4. Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
+#include "Launcher.h"
 #include "LinuxEncoder.h"
 #include "RelayCommand.h"
 #include "RelayLimits.h"
@@ -19,7 +20,15 @@
 
 namespace {
 
-enum class Fault { None, NoOpenExit, NoOpenHang, ReadFewExit, ReadFewStall, SlowFinish };
+enum class Fault {
+    None,
+    NoOpenExit,
+    NoOpenHang,
+    ReadFewExit,
+    ReadFewStall,
+    SlowFinish,
+    Launcher
+};
 
 // Maps NVR_RELAY_FAULT's value to a mode; false for an unknown value.
 bool ParseFault(const std::wstring& name, Fault& fault)
@@ -32,7 +41,8 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"no-open-hang", Fault::NoOpenHang},
                   {L"read-few-exit", Fault::ReadFewExit},
                   {L"read-few-stall", Fault::ReadFewStall},
-                  {L"slow-finish", Fault::SlowFinish}};
+                  {L"slow-finish", Fault::SlowFinish},
+                  {L"launcher", Fault::Launcher}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
             fault = mode.fault;
@@ -318,6 +328,9 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     if (!ParseFault(EnvironmentValue(L"NVR_RELAY_FAULT"), fault)) {
         LogMessage(L"unknown NVR_RELAY_FAULT '" + EnvironmentValue(L"NVR_RELAY_FAULT") + L"'");
         return kExitBadCommand;
+    }
+    if (fault == Fault::Launcher) {
+        return RunChildCopy();
     }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
