@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
+#include "app/ReplaceConfirmation.h"
 #include "recording/FramePipe.h"
 #include "recording/Recording.h"
 #include "settings/Settings.h"
@@ -22,10 +23,6 @@ constexpr int kPathCapacity = MAX_PATH;
 constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE;
-
-// The path the user has just chosen in the Save dialog, which already asked before replacing
-// an existing file. The next Start command uses the confirmation up.
-std::wstring g_confirmedPath;
 
 HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
                    int y, int width, int height, int id)
@@ -87,13 +84,11 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Asks before the encoder replaces an existing file that the user has not just confirmed in
-// the Save dialog. Returns true when the start may go on.
+// Asks before the encoder replaces an existing file that the user has not confirmed in the
+// Save dialog for this take. Returns true when the start may go on.
 bool ConfirmReplace(HWND hwnd, const std::wstring& path)
 {
-    bool confirmed = !g_confirmedPath.empty() && path == g_confirmedPath;
-    g_confirmedPath.clear();
-    if (confirmed || !FileExists(path)) {
+    if (IsReplaceConfirmed(path) || !FileExists(path)) {
         return true;
     }
     std::wstring question = path + L" already exists.\nDo you want to replace it?";
@@ -116,7 +111,9 @@ void OnStart(HWND hwnd)
     }
     if (!StartRecording(path)) {
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
+        return;
     }
+    NoteTakeStarted(path);
 }
 
 // The Save dialog, always proposing "output.mp4"; a chosen path goes into the edit box only.
@@ -135,7 +132,7 @@ void OnSavePath(HWND hwnd)
     dialog.lpstrDefExt = L"mp4";
     if (::GetSaveFileNameW(&dialog)) {
         ::SetWindowTextW(g_hwndPathEdit, file);
-        g_confirmedPath = file;
+        RememberReplaceConfirmed(file);
     }
 }
 
@@ -161,6 +158,7 @@ void OnCommand(HWND hwnd, int id)
     case IDC_STOP:
         if (g_isRecording.load()) {
             StopRecording();
+            NoteTakeStopped();
         }
         break;
     case IDC_SAVE_PATH:
@@ -185,6 +183,7 @@ void OnEncoderLost(HWND hwnd, WPARAM generation)
         return;
     }
     StopRecording();
+    NoteTakeStopped();
     ::MessageBoxW(hwnd, L"Recording stopped: FFmpeg ended unexpectedly.", L"Error", MB_OK);
 }
 
