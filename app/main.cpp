@@ -17,6 +17,8 @@ namespace {
 constexpr DWORD kRenderJoinPatienceMs = 1000;
 constexpr int kRenderJoinCancelAttempts = 40;
 constexpr DWORD kRenderJoinCancelIntervalMs = 50;
+// How long shutdown waits for the runtime's lock when the render thread could not be joined.
+constexpr DWORD kAbandonedRuntimeLockWaitMs = 1000;
 
 ATOM RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, WNDPROC procedure)
 {
@@ -38,11 +40,11 @@ HWND CreateTopLevelWindow(HINSTANCE instance, const wchar_t* className, const wc
 }
 
 // Asks the render thread to stop and waits for it, within a bound: a pass blocked in a frame
-// write is given a moment, then its write is cancelled.
-void JoinRenderThread(HANDLE renderThread)
+// write is given a moment, then its write is cancelled. Returns false when it is still running.
+bool JoinRenderThread(HANDLE renderThread)
 {
     if (renderThread == nullptr) {
-        return;
+        return true;
     }
     RequestRenderStop();
     if (::WaitForSingleObject(renderThread, kRenderJoinPatienceMs) != WAIT_OBJECT_0) {
@@ -54,7 +56,9 @@ void JoinRenderThread(HANDLE renderThread)
             }
         }
     }
+    bool joined = ::WaitForSingleObject(renderThread, 0) == WAIT_OBJECT_0;
     ::CloseHandle(renderThread);
+    return joined;
 }
 
 } // namespace
@@ -92,7 +96,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     // A running recording is left as it is: its pipe closes with the process, and the encoder
     // finishes the file under the name it was started with.
-    JoinRenderThread(renderThread);
+    if (!JoinRenderThread(renderThread)) {
+        // The render thread may still hold the runtime's lock or be inside the runtime: nothing
+        // it may use is destroyed. The process ends here; the frame pipe closes with it, so an
+        // encoder still sees the end of its input.
+        NuiShutdownWithin(kAbandonedRuntimeLockWaitMs);
+        ::TerminateProcess(::GetCurrentProcess(), 0);
+    }
     NuiShutdown();
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);

@@ -128,3 +128,18 @@ void NuiShutdown()
         g_runtimeBound = false;
     }
 }
+
+bool NuiShutdownWithin(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    // A recursive_mutex has no timed lock of its own: it is tried until the deadline.
+    while (!g_runtimeLock.try_lock()) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(10);
+    }
+    std::lock_guard<std::recursive_mutex> lock(g_runtimeLock, std::adopt_lock);
+    NuiShutdown();
+    return true;
+}

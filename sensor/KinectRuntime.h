@@ -27,3 +27,8 @@ HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH
 
 // Shuts the runtime down. No call reaches the runtime afterwards: later calls fail at once.
 void NuiShutdown();
+
+// NuiShutdown for a process whose render thread could not be stopped: waits at most `timeoutMs`
+// for a caller that holds KinectRuntimeLock. Returns false, leaving the runtime as it is, when
+// the lock stayed taken.
+bool NuiShutdownWithin(DWORD timeoutMs);
