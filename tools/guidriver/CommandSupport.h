@@ -68,3 +68,4 @@ void Watch(Call& call);
 void Unwatch(Call& call);
 void WaitExit(Call& call);
 void Terminate(Call& call);
+void Resources(Call& call);

@@ -1,5 +1,6 @@
 #include "ProcessOps.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <map>
@@ -51,6 +52,59 @@ void CollectDescendants(const std::vector<ProcessEntry>& all, DWORD pid,
             CollectDescendants(all, entry.pid, found);
         }
     }
+}
+
+// One entry of the system's handle table (SystemExtendedHandleInformation, class 64).
+struct SystemHandleEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG grantedAccess;
+    USHORT creatorBackTraceIndex;
+    USHORT objectTypeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+
+struct SystemHandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    SystemHandleEntry entries[1];
+};
+
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG size,
+                                                 PULONG needed);
+
+// The handles of `pid` in the system's handle table: Wine answers GetProcessHandleCount with 0,
+// but keeps this table. 0 when it can't be read.
+DWORD CountHandlesInSystemTable(DWORD pid)
+{
+    constexpr ULONG kSystemExtendedHandleInformation = 64;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    if (proc == nullptr) {
+        return 0;
+    }
+    auto query = reinterpret_cast<NtQuerySystemInformationFn>(reinterpret_cast<void*>(proc));
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    LONG status = kInfoLengthMismatch;
+    for (int attempt = 0; attempt < 8 && status == kInfoLengthMismatch; ++attempt) {
+        ULONG needed = 0;
+        status = query(kSystemExtendedHandleInformation, buffer.data(),
+                       static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed);
+        if (status == kInfoLengthMismatch) {
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const SystemHandleTable*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        count += table->entries[i].processId == pid ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace
@@ -147,4 +201,32 @@ int TerminateTree(DWORD pid, DWORD timeoutMs, int* stillRunning)
         }
     }
     return static_cast<int>(ended.size());
+}
+
+bool QueryProcessResources(DWORD pid, ProcessResources* resources)
+{
+    ScopedHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process.IsValid()) {
+        return false;
+    }
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof(memory);
+    if (!::GetProcessHandleCount(process.Get(), &resources->handles) ||
+        !::GetProcessMemoryInfo(process.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                sizeof(memory))) {
+        return false;
+    }
+    if (resources->handles == 0) {
+        resources->handles = CountHandlesInSystemTable(pid);
+    }
+    resources->gdiObjects = ::GetGuiResources(process.Get(), GR_GDIOBJECTS);
+    resources->privateBytes = memory.PrivateUsage;
+    return true;
+}
+
+bool TerminateAlone(DWORD pid, DWORD timeoutMs)
+{
+    ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    return process.IsValid() && ::TerminateProcess(process.Get(), 1) &&
+           ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
