@@ -107,6 +107,62 @@ DWORD CountHandlesInSystemTable(DWORD pid)
     return count;
 }
 
+// One entry of the GDI handle table that Wine keeps in each process (win32u's
+// GDI_SHARED_MEMORY, found through the PEB); a used entry has a nonzero type.
+struct GdiHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    UCHAR type;
+    UCHAR flags;
+    USHORT generation;
+    UINT64 userPointer;
+};
+
+struct ProcessBasicInformation {
+    LONG exitStatus;
+    BYTE* pebBaseAddress;
+    ULONG_PTR affinityMask;
+    LONG basePriority;
+    ULONG_PTR processId;
+    ULONG_PTR parentProcessId;
+};
+
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE process, ULONG infoClass, PVOID buffer,
+                                                  ULONG size, PULONG needed);
+
+// The GDI objects of a process under Wine, whose GetGuiResources answers 0: the used entries of
+// its GDI handle table (stock objects included). 0 when it can't be read, and on Windows.
+DWORD CountGdiObjectsUnderWine(HANDLE process)
+{
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FARPROC proc = ::GetProcAddress(ntdll, "NtQueryInformationProcess");
+    if (proc == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        return 0;
+    }
+    auto query = reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void*>(proc));
+    constexpr ULONG kProcessBasicInformation = 0;
+    constexpr size_t kPebGdiSharedHandleTable = 0xF8;
+    constexpr size_t kGdiMaxHandleCount = 0x10000;
+    ProcessBasicInformation basic = {};
+    UINT64 table = 0;
+    if (query(process, kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0 ||
+        !::ReadProcessMemory(process, basic.pebBaseAddress + kPebGdiSharedHandleTable, &table,
+                             sizeof(table), nullptr) ||
+        table == 0) {
+        return 0;
+    }
+    std::vector<GdiHandleEntry> entries(kGdiMaxHandleCount);
+    if (!::ReadProcessMemory(process, reinterpret_cast<void*>(table), entries.data(),
+                             entries.size() * sizeof(GdiHandleEntry), nullptr)) {
+        return 0;
+    }
+    DWORD count = 0;
+    for (const GdiHandleEntry& entry : entries) {
+        count += entry.type != 0 ? 1 : 0;
+    }
+    return count;
+}
+
 } // namespace
 
 std::vector<ProcessEntry> ListProcesses()
@@ -220,6 +276,9 @@ bool QueryProcessResources(DWORD pid, ProcessResources* resources)
         resources->handles = CountHandlesInSystemTable(pid);
     }
     resources->gdiObjects = ::GetGuiResources(process.Get(), GR_GDIOBJECTS);
+    if (resources->gdiObjects == 0) {
+        resources->gdiObjects = CountGdiObjectsUnderWine(process.Get());
+    }
     resources->privateBytes = memory.PrivateUsage;
     return true;
 }
