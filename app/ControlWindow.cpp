@@ -6,6 +6,7 @@
 
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
+#include "app/ReplaceConfirmation.h"
 #include "recording/Recording.h"
 #include "recording/SkeletonCsv.h"
 #include "sensor/RenderLoop.h"
@@ -28,10 +29,6 @@ HWND g_hwndPathEdit = nullptr;
 HWND g_hwndStart = nullptr;
 HWND g_hwndStop = nullptr;
 HBITMAP g_banner = nullptr;
-
-// The path the user has just chosen in the Save dialog, which already asked before replacing
-// an existing file. The next Start command uses the confirmation up.
-std::wstring g_confirmedPath;
 
 // The Save Skeleton Data switch: whether the next take also writes its skeleton file. Read from
 // the settings at creation, flipped by its menu item.
@@ -104,8 +101,7 @@ bool FileExists(const std::wstring& path)
 // start may go on.
 bool ConfirmReplace(HWND hwnd, const std::wstring& path)
 {
-    bool confirmed = !g_confirmedPath.empty() && path == g_confirmedPath;
-    g_confirmedPath.clear();
+    bool confirmed = IsReplaceConfirmed(path);
     std::wstring existing;
     int count = 0;
     if (!confirmed && FileExists(path)) {
@@ -144,6 +140,7 @@ void OnStart(HWND hwnd)
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
         return;
     }
+    NoteTakeStarted(path);
     ::EnableWindow(g_hwndStart, FALSE);
     ::EnableWindow(g_hwndStop, TRUE);
 }
@@ -156,6 +153,7 @@ void OnStop(HWND hwnd)
         return;
     }
     StoppedTake stopped = StopRecording();
+    NoteTakeStopped();
     ::EnableWindow(g_hwndStart, TRUE);
     ::EnableWindow(g_hwndStop, FALSE);
     if (!stopped.unsavedSkeletonFile.empty()) {
@@ -180,7 +178,7 @@ void OnSavePath(HWND hwnd)
     dialog.lpstrDefExt = L"mp4";
     if (::GetSaveFileNameW(&dialog)) {
         ::SetWindowTextW(g_hwndPathEdit, file);
-        g_confirmedPath = file;
+        RememberReplaceConfirmed(file);
     }
 }
 

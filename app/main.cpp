@@ -5,6 +5,7 @@
 #include "app/ControlWindow.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
+#include "platform/DllSearch.h"
 #include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
@@ -14,6 +15,8 @@ namespace {
 // How long shutdown waits for the render thread to finish its pass. A pass never waits for the
 // encoder, so only a stuck platform call could hold it longer.
 constexpr DWORD kRenderJoinBoundMs = 2000;
+// How long shutdown waits for the runtime's lock when the render thread could not be joined.
+constexpr DWORD kAbandonedRuntimeLockWaitMs = 1000;
 
 ATOM RegisterWindowClass(HINSTANCE instance, const wchar_t* name, UINT style, WNDPROC procedure)
 {
@@ -50,6 +53,7 @@ bool JoinRenderThread(HANDLE renderThread)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    RestrictDllSearchToSafeFolders();
     RegisterWindowClass(instance, kControlWindowClass, CS_OWNDC, MainWndProc);
     HMENU menuBar = CreateMainMenu();
     HWND control = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,
@@ -81,16 +85,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     // A running take is left running: what it has taken is handed over, its pipe closes with
     // the process, and the encoder finishes the file under the name it was started with.
-    bool renderEnded = JoinRenderThread(renderThread);
-    if (renderEnded) {
-        LeaveRecordingAtExit();
-    }
-    NuiShutdown();
-    if (!renderEnded) {
-        // The render thread may still be using what the rest of shutdown would destroy: end the
-        // process here. Its handles close with it, so the encoder still sees its input end.
+    if (!JoinRenderThread(renderThread)) {
+        // The render thread may still hold the runtime's lock or be inside the runtime: nothing
+        // it may use is destroyed. The process ends here; the frame pipe closes with it, so an
+        // encoder still sees the end of its input.
+        NuiShutdownWithin(kAbandonedRuntimeLockWaitMs);
         ::TerminateProcess(::GetCurrentProcess(), 0);
     }
+    LeaveRecordingAtExit();
+    NuiShutdown();
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);
     }

@@ -16,11 +16,14 @@ bool RealAppDataFolder(std::wstring& folder)
     return true;
 }
 
-BOOL RealLaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process)
+BOOL RealLaunchProcess(const wchar_t* application, wchar_t* commandLine,
+                       PROCESS_INFORMATION* process)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    return ::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+    // The program is named by its full path, so the command line's first token is never
+    // looked up in the current folder.
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                             nullptr, nullptr, &startup, process);
 }
 
@@ -41,9 +44,9 @@ void QueryLocalTime(SYSTEMTIME* time)
     g_localTimeQuery(time);
 }
 
-BOOL LaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process)
+BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INFORMATION* process)
 {
-    return g_processLauncher(commandLine, process);
+    return g_processLauncher(application, commandLine, process);
 }
 
 void SetAppDataFolderQuery(AppDataFolderQuery query)

@@ -13,14 +13,16 @@ bool QueryAppDataFolder(std::wstring& folder);
 // The local wall-clock time, as GetLocalTime gives it.
 void QueryLocalTime(SYSTEMTIME* time);
 
-// Starts a process from a writable command line: no application name, no inherited handles,
-// CREATE_NO_WINDOW, the caller's environment and current folder. Same result as CreateProcessW.
-BOOL LaunchProcess(wchar_t* commandLine, PROCESS_INFORMATION* process);
+// Starts the program at the full path `application` with a writable command line: no inherited
+// handles, CREATE_NO_WINDOW, the caller's environment and current folder. Same result as
+// CreateProcessW.
+BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INFORMATION* process);
 
 // Test seams: each replaces one call above; passing nullptr restores the real call.
 using AppDataFolderQuery = bool (*)(std::wstring& folder);
 using LocalTimeQuery = void (*)(SYSTEMTIME* time);
-using ProcessLauncher = BOOL (*)(wchar_t* commandLine, PROCESS_INFORMATION* process);
+using ProcessLauncher = BOOL (*)(const wchar_t* application, wchar_t* commandLine,
+                                 PROCESS_INFORMATION* process);
 void SetAppDataFolderQuery(AppDataFolderQuery query);
 void SetLocalTimeQuery(LocalTimeQuery query);
 void SetProcessLauncher(ProcessLauncher launcher);

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <string>
 
+// The encoder program that the command line starts, found beside the recorder or on the PATH.
+constexpr const wchar_t* kEncoderProgram = L"ffmpeg.exe";
+
 // Everything before the output path, ending in the opening double quote.
 constexpr const wchar_t* kEncoderCommandPrefix =
     L"ffmpeg.exe -y -f rawvideo -pixel_format bgra -video_size 640x480 -framerate 30 "

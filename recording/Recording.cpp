@@ -5,6 +5,8 @@
 #include <mutex>
 
 #include "platform/Platform.h"
+#include "platform/ProcessFamily.h"
+#include "platform/ProgramSearch.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
 #include "recording/FramePipe.h"
@@ -56,12 +58,14 @@ int64_t TicksPerSecond()
     return frequency.QuadPart;
 }
 
-// True when the pipe's client is the started encoder, so that no other program receives the
-// frames.
+// True when the pipe's client is the started encoder or a process it started (a launcher named
+// ffmpeg.exe starts the real encoder), so that no other program receives the frames. The
+// encoder's handle is held meanwhile, so no other process can have its id.
 bool ClientIsEncoder(HANDLE pipe, const PROCESS_INFORMATION& encoder)
 {
     DWORD clientId = FramePipeClientProcessId(pipe);
-    return clientId != 0 && clientId == encoder.dwProcessId;
+    return clientId != 0 &&
+           IsSameOrDescendantProcess(clientId, encoder.hProcess, encoder.dwProcessId);
 }
 
 // Ends an encoder whose start failed.
@@ -112,8 +116,7 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
     }
     // The narrow call: Wine shows only narrow debug strings, and Windows narrows wide ones.
     char narrow[1024];
-    if (::WideCharToMultiByte(CP_UTF8, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr) >
-        0) {
+    if (::WideCharToMultiByte(CP_UTF8, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr) > 0) {
         ::OutputDebugStringA(narrow);
     }
 }
@@ -153,7 +156,8 @@ bool StartRecording(const std::wstring& path, bool saveSkeletons)
         return false;
     }
     PROCESS_INFORMATION encoder = {};
-    if (!LaunchProcess(commandLine, &encoder)) {
+    const std::wstring encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
+    if (encoderProgram.empty() || !LaunchProcess(encoderProgram.c_str(), commandLine, &encoder)) {
         FinishFramePipeConnect(pipe.Get(), nullptr, 0);
         return false;
     }

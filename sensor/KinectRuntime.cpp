@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/DllSearch.h"
+
 namespace {
 
 struct RuntimeExports {
@@ -38,8 +40,10 @@ std::recursive_mutex& KinectRuntimeLock()
 
 bool LoadKinectRuntime()
 {
-    // Without the runtime installed the program still starts; it just sees no sensor.
-    HMODULE module = ::LoadLibraryW(L"Kinect10.dll");
+    // Without the runtime installed the program still starts; it just sees no sensor. Only the
+    // program's folder and the system folder are searched: a copy planted in the current folder
+    // would run inside the recorder.
+    HMODULE module = ::LoadLibraryExW(L"Kinect10.dll", nullptr, kSafeDllSearchFolders);
     if (module == nullptr) {
         return false;
     }
@@ -121,4 +125,19 @@ void NuiShutdown()
         g_runtime.shutdown();
         g_runtimeBound = false;
     }
+}
+
+bool NuiShutdownWithin(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    // A recursive_mutex has no timed lock of its own: it is tried until the deadline.
+    while (!g_runtimeLock.try_lock()) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(10);
+    }
+    std::lock_guard<std::recursive_mutex> lock(g_runtimeLock, std::adopt_lock);
+    NuiShutdown();
+    return true;
 }

@@ -7,8 +7,9 @@
 
 #include <mutex>
 
-// Loads Kinect10.dll and binds its exports by ordinal. Returns false, silently, when the DLL
-// or any export is missing; the calls below then fail like a runtime without a sensor.
+// Loads Kinect10.dll from the program's folder or the system folder and binds its exports by
+// ordinal. Returns false, silently, when the DLL or any export is missing; the calls below then
+// fail like a runtime without a sensor.
 bool LoadKinectRuntime();
 
 // Held by every call below, and by a caller across a sequence that also uses a frame's texture,
@@ -27,3 +28,8 @@ HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame,
 
 // Shuts the runtime down. No call reaches the runtime afterwards: later calls fail at once.
 void NuiShutdown();
+
+// NuiShutdown for a process whose render thread could not be stopped: waits at most `timeoutMs`
+// for a caller that holds KinectRuntimeLock. Returns false, leaving the runtime as it is, when
+// the lock stayed taken.
+bool NuiShutdownWithin(DWORD timeoutMs);

@@ -74,7 +74,7 @@ std::thread g_readerThread;
 
 // Stands in for the encoder's start: the reader thread opens the pipe; the "process" handle is
 // an event set when the reader has seen the end of its input.
-BOOL StartReader(wchar_t*, PROCESS_INFORMATION* process)
+BOOL StartReader(const wchar_t*, wchar_t*, PROCESS_INFORMATION* process)
 {
     HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE endedCopy = nullptr;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ProgramSearch.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
 #include "recording/FramePipe.h"
@@ -72,10 +73,13 @@ TEST(FfmpegRelay, RecordsEveryFrameSentIntoAFinishedMp4)
     wchar_t commandLine[kEncoderCommandCapacity];
     ASSERT_TRUE(BuildEncoderCommandLine(output, commandLine, kEncoderCommandCapacity));
 
-    ScopedHandle pipe(CreateFramePipe());
+    // A blocking pipe of the frame pipe's name: the relay reads it as it reads the recorder's.
+    ScopedHandle pipe(
+        ::CreateNamedPipeW(kFramePipeName, PIPE_ACCESS_OUTBOUND, 0, 1, 0, 0, 0, nullptr));
     ASSERT_TRUE(pipe.IsValid());
     PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(LaunchProcess(commandLine, &started));
+    ASSERT_TRUE(
+        LaunchProcess(FindProgramBesideOrOnPath(kEncoderProgram).c_str(), commandLine, &started));
     ScopedHandle relay(started.hProcess);
     ScopedHandle relayThread(started.hThread);
 

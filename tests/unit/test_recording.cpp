@@ -53,7 +53,7 @@ void PlayEncoder(HANDLE exited, EncoderPart part, EncoderLog* log)
     ::SetEvent(exited);
 }
 
-BOOL StandInLauncher(wchar_t*, PROCESS_INFORMATION* process)
+BOOL StandInLauncher(const wchar_t*, wchar_t*, PROCESS_INFORMATION* process)
 {
     g_launches.fetch_add(1);
     HANDLE exited = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -72,7 +72,7 @@ BOOL StandInLauncher(wchar_t*, PROCESS_INFORMATION* process)
     return TRUE;
 }
 
-BOOL FailingLauncher(wchar_t*, PROCESS_INFORMATION*)
+BOOL FailingLauncher(const wchar_t*, wchar_t*, PROCESS_INFORMATION*)
 {
     g_launches.fetch_add(1);
     ::SetLastError(ERROR_FILE_NOT_FOUND);

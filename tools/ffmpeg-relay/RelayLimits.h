@@ -27,6 +27,8 @@ constexpr uint32_t kPauseAfterFrames = 60;
 constexpr DWORD kPauseMs = 1000;
 // The slow-read mode pauses this long after every read: about 10 frames a second.
 constexpr DWORD kSlowReadMs = 100;
+// How long the launcher fault mode waits for its child, the real encoder: longer than any take.
+constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
 // Frames read by the read-few fault modes.
 constexpr uint32_t kFewFrames = 5;
 // Frames the relay holds while Debian's ffmpeg is slower than the recorder (about 74 MB).

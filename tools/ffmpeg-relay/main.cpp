@@ -1,6 +1,7 @@
 // ffmpeg.exe stand-in for Linux test machines: reads the raw frames that the recorder writes into
 // its named pipe and relays them, through a FIFO, to Debian's real ffmpeg running beside Wine,
 // which writes the MP4. Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
+#include "Launcher.h"
 #include "LinuxEncoder.h"
 #include "RelayCommand.h"
 #include "RelayLimits.h"
@@ -28,7 +29,8 @@ enum class Fault {
     SlowFinish,
     LateStart,
     Pause,
-    SlowRead
+    SlowRead,
+    Launcher
 };
 
 // Maps NVR_RELAY_FAULT's value to a mode; false for an unknown value.
@@ -45,7 +47,8 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"slow-finish", Fault::SlowFinish},
                   {L"late-start", Fault::LateStart},
                   {L"pause", Fault::Pause},
-                  {L"slow-read", Fault::SlowRead}};
+                  {L"slow-read", Fault::SlowRead},
+                  {L"launcher", Fault::Launcher}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
             fault = mode.fault;
@@ -390,6 +393,9 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     }
     if (EnvironmentValue(L"NVR_RELAY_FAULT_FIRST_ONLY") == L"1" && RunsRecorded() > 0) {
         fault = Fault::None;
+    }
+    if (fault == Fault::Launcher) {
+        return RunChildCopy();
     }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;

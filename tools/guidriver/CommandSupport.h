@@ -64,3 +64,4 @@ void Processes(Call& call);
 void Watch(Call& call);
 void WaitExit(Call& call);
 void Terminate(Call& call);
+void Resources(Call& call);

@@ -56,7 +56,8 @@ const Command kCommands[] = {
     {"ps", 0, 0, "ps", Processes},
     {"watch", 1, 1, "watch PID", Watch},
     {"wait-exit", 2, 2, "wait-exit PID TIMEOUT", WaitExit},
-    {"terminate", 2, 2, "terminate PID TIMEOUT", Terminate},
+    {"terminate", 2, 3, "terminate PID TIMEOUT [alone]", Terminate},
+    {"resources", 1, 1, "resources PID", Resources},
 };
 
 } // namespace

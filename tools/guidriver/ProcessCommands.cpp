@@ -50,6 +50,16 @@ void Terminate(Call& call)
     if (!NumberArg(call, 0, &pid) || !NumberArg(call, 1, &timeoutMs)) {
         return;
     }
+    if (call.args.size() > 2) {
+        if (call.args[2] != "alone") {
+            Err(call, "usage: terminate PID TIMEOUT [alone]");
+        } else if (TerminateAlone(pid, timeoutMs)) {
+            Ok(call, "1");
+        } else {
+            Err(call, "not ended (no such process, or timeout): " + call.args[0]);
+        }
+        return;
+    }
     int stillRunning = 0;
     const int ended = TerminateTree(pid, timeoutMs, &stillRunning);
     if (ended < 0) {
@@ -59,4 +69,19 @@ void Terminate(Call& call)
     } else {
         Ok(call, Int(ended));
     }
+}
+
+void Resources(Call& call)
+{
+    unsigned long pid = 0;
+    if (!NumberArg(call, 0, &pid)) {
+        return;
+    }
+    ProcessResources resources;
+    if (!QueryProcessResources(pid, &resources)) {
+        Err(call, "cannot query process: " + call.args[0]);
+        return;
+    }
+    Ok(call, Int(resources.handles) + " " + Int(resources.gdiObjects) + " " +
+                 Int(static_cast<long long>(resources.privateBytes)));
 }

@@ -1,5 +1,6 @@
 #include "ProcessOps.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <map>
@@ -51,6 +52,115 @@ void CollectDescendants(const std::vector<ProcessEntry>& all, DWORD pid,
             CollectDescendants(all, entry.pid, found);
         }
     }
+}
+
+// One entry of the system's handle table (SystemExtendedHandleInformation, class 64).
+struct SystemHandleEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG grantedAccess;
+    USHORT creatorBackTraceIndex;
+    USHORT objectTypeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+
+struct SystemHandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    SystemHandleEntry entries[1];
+};
+
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG size,
+                                                 PULONG needed);
+
+// The handles of `pid` in the system's handle table: Wine answers GetProcessHandleCount with 0,
+// but keeps this table. 0 when it can't be read.
+DWORD CountHandlesInSystemTable(DWORD pid)
+{
+    constexpr ULONG kSystemExtendedHandleInformation = 64;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    if (proc == nullptr) {
+        return 0;
+    }
+    auto query = reinterpret_cast<NtQuerySystemInformationFn>(reinterpret_cast<void*>(proc));
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    LONG status = kInfoLengthMismatch;
+    for (int attempt = 0; attempt < 8 && status == kInfoLengthMismatch; ++attempt) {
+        ULONG needed = 0;
+        status = query(kSystemExtendedHandleInformation, buffer.data(),
+                       static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed);
+        if (status == kInfoLengthMismatch) {
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const SystemHandleTable*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        count += table->entries[i].processId == pid ? 1 : 0;
+    }
+    return count;
+}
+
+// One entry of the GDI handle table that Wine keeps in each process (win32u's
+// GDI_SHARED_MEMORY, found through the PEB); a used entry has a nonzero type.
+struct GdiHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    UCHAR type;
+    UCHAR flags;
+    USHORT generation;
+    UINT64 userPointer;
+};
+
+struct ProcessBasicInformation {
+    LONG exitStatus;
+    BYTE* pebBaseAddress;
+    ULONG_PTR affinityMask;
+    LONG basePriority;
+    ULONG_PTR processId;
+    ULONG_PTR parentProcessId;
+};
+
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE process, ULONG infoClass, PVOID buffer,
+                                                  ULONG size, PULONG needed);
+
+// The GDI objects of a process under Wine, whose GetGuiResources answers 0: the used entries of
+// its GDI handle table (stock objects included). 0 when it can't be read, and on Windows.
+DWORD CountGdiObjectsUnderWine(HANDLE process)
+{
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FARPROC proc = ::GetProcAddress(ntdll, "NtQueryInformationProcess");
+    if (proc == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        return 0;
+    }
+    auto query = reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void*>(proc));
+    constexpr ULONG kProcessBasicInformation = 0;
+    constexpr size_t kPebGdiSharedHandleTable = 0xF8;
+    constexpr size_t kGdiMaxHandleCount = 0x10000;
+    ProcessBasicInformation basic = {};
+    UINT64 table = 0;
+    if (query(process, kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0 ||
+        !::ReadProcessMemory(process, basic.pebBaseAddress + kPebGdiSharedHandleTable, &table,
+                             sizeof(table), nullptr) ||
+        table == 0) {
+        return 0;
+    }
+    std::vector<GdiHandleEntry> entries(kGdiMaxHandleCount);
+    if (!::ReadProcessMemory(process, reinterpret_cast<void*>(table), entries.data(),
+                             entries.size() * sizeof(GdiHandleEntry), nullptr)) {
+        return 0;
+    }
+    DWORD count = 0;
+    for (const GdiHandleEntry& entry : entries) {
+        count += entry.type != 0 ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace
@@ -142,4 +252,35 @@ int TerminateTree(DWORD pid, DWORD timeoutMs, int* stillRunning)
         }
     }
     return static_cast<int>(ended.size());
+}
+
+bool QueryProcessResources(DWORD pid, ProcessResources* resources)
+{
+    ScopedHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process.IsValid()) {
+        return false;
+    }
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof(memory);
+    if (!::GetProcessHandleCount(process.Get(), &resources->handles) ||
+        !::GetProcessMemoryInfo(process.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                sizeof(memory))) {
+        return false;
+    }
+    if (resources->handles == 0) {
+        resources->handles = CountHandlesInSystemTable(pid);
+    }
+    resources->gdiObjects = ::GetGuiResources(process.Get(), GR_GDIOBJECTS);
+    if (resources->gdiObjects == 0) {
+        resources->gdiObjects = CountGdiObjectsUnderWine(process.Get());
+    }
+    resources->privateBytes = memory.PrivateUsage;
+    return true;
+}
+
+bool TerminateAlone(DWORD pid, DWORD timeoutMs)
+{
+    ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    return process.IsValid() && ::TerminateProcess(process.Get(), 1) &&
+           ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
 }

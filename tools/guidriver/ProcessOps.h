@@ -30,3 +30,17 @@ DWORD WaitForExit(DWORD pid, DWORD timeoutMs, DWORD* exitCode);
 // process itself has ended. Returns the number of processes ended, or -1 when there was neither
 // the process nor a descendant; `stillRunning` counts those that did not end in time.
 int TerminateTree(DWORD pid, DWORD timeoutMs, int* stillRunning);
+
+// What a process holds now: kernel handles, GDI objects and private (committed) memory in bytes.
+struct ProcessResources {
+    DWORD handles = 0;
+    DWORD gdiObjects = 0;
+    unsigned long long privateBytes = 0;
+};
+
+// Reads the process's resources; false when it can't be opened or queried.
+bool QueryProcessResources(DWORD pid, ProcessResources* resources);
+
+// Ends the process alone, not what it started, and waits up to timeoutMs for its end. Returns
+// false when there is no such process or it did not end in time.
+bool TerminateAlone(DWORD pid, DWORD timeoutMs);

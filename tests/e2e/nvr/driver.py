@@ -236,9 +236,16 @@ class Driver:
         """The exit code of a Windows process of the prefix, waiting `timeout` s for its end."""
         return int(self.request(f"wait-exit {pid} {_ms(timeout)}", timeout))
 
-    def terminate(self, pid, timeout=5.0):
-        """Ends the process and the descendants it started (not Wine's own services)."""
-        return int(self.request(f"terminate {pid} {_ms(timeout)}", timeout))
+    def terminate(self, pid, timeout=5.0, alone=False):
+        """Ends the process and the descendants it started (not Wine's own services); with
+        `alone`, the process only, as a crash would."""
+        line = f"terminate {pid} {_ms(timeout)}" + (" alone" if alone else "")
+        return int(self.request(line, timeout))
+
+    def resources(self, pid):
+        """(handles, GDI objects, private bytes) the process holds; under Wine the last reads
+        0."""
+        return tuple(int(v) for v in self.request(f"resources {pid}").split())
 
     # Lifetime --------------------------------------------------------------------------------
 

@@ -16,13 +16,16 @@ BANNER = "Nimbra_Umbraline VIZ Banner small.bmp"
 class Stage:
     """$NVR_TESTENV/stages/<name>, emptied and filled with a copy of the program and, on
     request, the simulated sensor runtime, the encoder relay and the banner (which is copied only
-    when the build has it). Left in place after the test for inspection."""
+    when the build has it). The program runs with the stage as its current folder; with
+    `program_folder` the program and its companions go into that subfolder instead. Left in
+    place after the test for inspection."""
 
-    def __init__(self, name, sensor=True, encoder=True, banner=True):
+    def __init__(self, name, sensor=True, encoder=True, banner=True, program_folder=""):
         self.name = re.sub(r"[^A-Za-z0-9_.-]+", "_", name)
         self.dir = os.path.join(env.testenv_dir(), "stages", self.name)
+        self.program_folder = program_folder
         shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
+        os.makedirs(self.path(program_folder), exist_ok=True)
         self._copy(PROGRAM, required=True)
         if sensor:
             self._copy(SENSOR_RUNTIME, required=True)
@@ -37,12 +40,12 @@ class Stage:
             if required:
                 raise env.TestEnvError(f"{source} is missing: build the project first")
             return False
-        shutil.copy2(source, os.path.join(self.dir, name))
+        shutil.copy2(source, self.path(self.program_folder, name))
         return True
 
     @property
     def program(self):
-        return self.path(PROGRAM)
+        return self.path(self.program_folder, PROGRAM)
 
     def path(self, *names):
         """A Linux path inside the stage."""

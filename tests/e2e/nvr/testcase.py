@@ -22,11 +22,11 @@ class RecorderTestCase(unittest.TestCase):
     def _report_duration(self):
         print(f"[{self.id()} took {time.monotonic() - self._started:.1f} s]", flush=True)
 
-    def make_stage(self, sensor=True, encoder=True, banner=True):
-        """A fresh stage named after the test (and numbered when a test makes several)."""
+    def make_stage(self, **options):
+        """A fresh stage named after the test (and numbered when a test makes several); the
+        options are Stage's."""
         self._stage_count += 1
-        name = f"{self.id()}.{self._stage_count}"
-        return Stage(name, sensor=sensor, encoder=encoder, banner=banner)
+        return Stage(f"{self.id()}.{self._stage_count}", **options)
 
     def recorder(self, stage=None, extra_env=None, **stage_options):
         """A Recorder for `stage` (a fresh default one if None), not started yet: use it as a

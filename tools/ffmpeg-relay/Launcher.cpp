@@ -1,0 +1,82 @@
+#include "Launcher.h"
+
+#include "RelayLimits.h"
+#include "RelayLog.h"
+#include "platform/ScopedHandle.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// This program's own full path; empty when it can't be read.
+std::wstring OwnPath()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// A job that ends its processes when its last handle closes, that is when this process ends.
+HANDLE CreateKillOnCloseJob()
+{
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    return job;
+}
+
+} // namespace
+
+int RunChildCopy()
+{
+    const std::wstring self = OwnPath();
+    std::wstring commandLine = ::GetCommandLineW();
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    // The child inherits this environment: it must run as the real encoder, not launch again.
+    ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", nullptr);
+
+    ScopedHandle job(CreateKillOnCloseJob());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child = {};
+    if (self.empty() || !::CreateProcessW(self.c_str(), writable.data(), nullptr, nullptr, FALSE,
+                                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr,
+                                          &startup, &child)) {
+        LogMessage(L"launcher: cannot start " + self + L" (error " +
+                   std::to_wstring(::GetLastError()) + L")");
+        return kExitFailure;
+    }
+    ScopedHandle process(child.hProcess);
+    ScopedHandle thread(child.hThread);
+    if (job.IsValid()) {
+        ::AssignProcessToJobObject(job.Get(), process.Get());
+    }
+    ::ResumeThread(thread.Get());
+    LogMessage(L"launcher: started the encoder as process " + std::to_wstring(child.dwProcessId));
+
+    if (::WaitForSingleObject(process.Get(), kLauncherWaitMs) != WAIT_OBJECT_0) {
+        LogMessage(L"launcher: the encoder did not end in time");
+        ::TerminateProcess(process.Get(), kExitFailure);
+        return kExitFailure;
+    }
+    DWORD status = kExitFailure;
+    ::GetExitCodeProcess(process.Get(), &status);
+    return static_cast<int>(status);
+}
