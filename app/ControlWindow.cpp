@@ -7,6 +7,7 @@
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
+#include "platform/Platform.h"
 #include "recording/Recording.h"
 #include "recording/SkeletonCsv.h"
 #include "sensor/RenderLoop.h"
@@ -88,14 +89,6 @@ void OnPaint(HWND hwnd)
     ::EndPaint(hwnd, &paint);
 }
 
-// True when `path` names an existing file (a relative path against the current folder, as the
-// encoder resolves it).
-bool FileExists(const std::wstring& path)
-{
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // Asks before the take replaces existing files: the video, unless the user has just confirmed
 // it in the Save dialog, and the skeleton file when one is to be written. Returns true when the
 // start may go on.
@@ -104,12 +97,12 @@ bool ConfirmReplace(HWND hwnd, const std::wstring& path)
     bool confirmed = IsReplaceConfirmed(path);
     std::wstring existing;
     int count = 0;
-    if (!confirmed && FileExists(path)) {
+    if (!confirmed && IsExistingFile(path)) {
         existing = path;
         ++count;
     }
     const std::wstring skeletonFile = SkeletonCsvPathFor(path);
-    if (g_saveSkeletonData && FileExists(skeletonFile)) {
+    if (g_saveSkeletonData && IsExistingFile(skeletonFile)) {
         existing += (count > 0 ? L"\n" : L"") + skeletonFile;
         ++count;
     }

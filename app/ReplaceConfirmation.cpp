@@ -2,17 +2,13 @@
 
 #include <windows.h>
 
+#include "platform/Platform.h"
+
 namespace {
 
 // Main thread only, like the control window that uses them.
 std::wstring g_confirmedPath;
 std::wstring g_takePath;
-
-bool FileExists(const std::wstring& path)
-{
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 } // namespace
 
@@ -34,7 +30,7 @@ void NoteTakeStarted(const std::wstring& path)
 
 void NoteTakeStopped()
 {
-    if (!g_confirmedPath.empty() && g_takePath == g_confirmedPath && FileExists(g_takePath)) {
+    if (!g_confirmedPath.empty() && g_takePath == g_confirmedPath && IsExistingFile(g_takePath)) {
         g_confirmedPath.clear();
     }
     g_takePath.clear();

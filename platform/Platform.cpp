@@ -49,6 +49,12 @@ BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INF
     return g_processLauncher(application, commandLine, process);
 }
 
+bool IsExistingFile(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void SetAppDataFolderQuery(AppDataFolderQuery query)
 {
     g_appDataFolderQuery = query ? query : RealAppDataFolder;

@@ -18,6 +18,10 @@ void QueryLocalTime(SYSTEMTIME* time);
 // CreateProcessW.
 BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INFORMATION* process);
 
+// True when `path` names an existing file, not a folder (a relative path counts from the
+// current folder).
+bool IsExistingFile(const std::wstring& path);
+
 // Test seams: each replaces one call above; passing nullptr restores the real call.
 using AppDataFolderQuery = bool (*)(std::wstring& folder);
 using LocalTimeQuery = void (*)(SYSTEMTIME* time);

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace {
 
 bool IsSeparator(wchar_t c)
@@ -19,12 +21,6 @@ bool IsAbsolutePath(const std::wstring& path)
         return (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
     }
     return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
-}
-
-bool FileExists(const std::wstring& path)
-{
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 std::wstring JoinPath(const std::wstring& folder, const wchar_t* fileName)
@@ -91,12 +87,12 @@ std::vector<std::wstring> AbsolutePathFolders()
 std::wstring FindProgramBesideOrOnPath(const wchar_t* fileName)
 {
     std::wstring folder = ProgramFolder();
-    if (!folder.empty() && FileExists(JoinPath(folder, fileName))) {
+    if (!folder.empty() && IsExistingFile(JoinPath(folder, fileName))) {
         return JoinPath(folder, fileName);
     }
     for (const std::wstring& entry : AbsolutePathFolders()) {
         std::wstring candidate = JoinPath(entry, fileName);
-        if (FileExists(candidate)) {
+        if (IsExistingFile(candidate)) {
             return candidate;
         }
     }

@@ -68,13 +68,20 @@ bool ClientIsEncoder(HANDLE pipe, const PROCESS_INFORMATION& encoder)
            IsSameOrDescendantProcess(clientId, encoder.hProcess, encoder.dwProcessId);
 }
 
-// Ends an encoder whose start failed.
-void EndFailedEncoder(PROCESS_INFORMATION& encoder)
+// How long the end of a terminated encoder is awaited, so the next start finds none.
+constexpr DWORD kTerminationWaitMs = 2000;
+
+// Ends the encoder (termination is asynchronous, so its end is awaited, within a bound).
+void TerminateEncoder(const PROCESS_INFORMATION& encoder, UINT exitCode)
+{
+    ::TerminateProcess(encoder.hProcess, exitCode);
+    ::WaitForSingleObject(encoder.hProcess, kTerminationWaitMs);
+}
+
+// Closes the encoder's handles; a process still running goes on by itself.
+void ReleaseEncoder(PROCESS_INFORMATION& encoder)
 {
     if (encoder.hProcess != nullptr) {
-        ::TerminateProcess(encoder.hProcess, 0);
-        // Termination is asynchronous; a bounded wait lets the next start find no encoder.
-        ::WaitForSingleObject(encoder.hProcess, 2000);
         ::CloseHandle(encoder.hProcess);
     }
     if (encoder.hThread != nullptr) {
@@ -83,23 +90,22 @@ void EndFailedEncoder(PROCESS_INFORMATION& encoder)
     encoder = PROCESS_INFORMATION{};
 }
 
+// Ends an encoder whose start failed.
+void EndFailedEncoder(PROCESS_INFORMATION& encoder)
+{
+    TerminateEncoder(encoder, 0);
+    ReleaseEncoder(encoder);
+}
+
 // Gives the encoder, whose input is closed, kEncoderExitWaitMs to finish its file. One that
 // had stalled and has not ended since is hung and is ended; any other is only slow and goes on
 // by itself.
 void AwaitEncoderEnd(PROCESS_INFORMATION& encoder, bool stalled)
 {
-    if (encoder.hProcess != nullptr) {
-        if (::WaitForSingleObject(encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 &&
-            stalled) {
-            ::TerminateProcess(encoder.hProcess, 1);
-            ::WaitForSingleObject(encoder.hProcess, 2000);
-        }
-        ::CloseHandle(encoder.hProcess);
+    if (::WaitForSingleObject(encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 && stalled) {
+        TerminateEncoder(encoder, 1);
     }
-    if (encoder.hThread != nullptr) {
-        ::CloseHandle(encoder.hThread);
-    }
-    encoder = PROCESS_INFORMATION{};
+    ReleaseEncoder(encoder);
 }
 
 // One line for a debugger (and the benchmarks) on how a take went, in UTF-8.
