@@ -12,8 +12,9 @@ namespace {
 constexpr DWORD kChunkBytes = static_cast<DWORD>(kFrameBytes / 4);
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kCancelBoundMs = 1000;
-// How long the stop waits for a writer that was told to give up.
-constexpr DWORD kGiveUpBoundMs = 1000;
+// How long the stop waits for a writer that was told to give up: longer than the writer's own
+// bound on a cancelled write.
+constexpr DWORD kGiveUpBoundMs = kCancelBoundMs + 1000;
 
 int64_t NowMs()
 {
