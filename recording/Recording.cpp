@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "platform/Platform.h"
 #include "platform/ProcessFamily.h"
@@ -37,12 +36,23 @@ bool g_savingSkeletons = false;
 bool g_skeletonFileMade = false;
 
 // What the render thread feeds; guarded by g_feedLock, which the main thread holds only to
-// hand a take's queue over or take it back.
-std::mutex g_feedLock;
+// hand a take's queue over or take it back. A slim reader/writer lock needs no kernel object:
+// MinGW's std::mutex makes one the first time two threads contend, a handle that would appear
+// at some random take.
+SRWLOCK g_feedLock = SRWLOCK_INIT;
 std::shared_ptr<FrameQueue> g_feedQueue;
 FrameTimeline g_timeline;
 bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
+
+// Holds g_feedLock for the scope it lives in.
+class FeedLock {
+public:
+    FeedLock() { ::AcquireSRWLockExclusive(&g_feedLock); }
+    ~FeedLock() { ::ReleaseSRWLockExclusive(&g_feedLock); }
+    FeedLock(const FeedLock&) = delete;
+    FeedLock& operator=(const FeedLock&) = delete;
+};
 
 int64_t NowTicks()
 {
@@ -131,7 +141,7 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
 std::shared_ptr<FrameQueue> CloseFeed()
 {
     std::shared_ptr<FrameQueue> queue;
-    std::lock_guard<std::mutex> lock(g_feedLock);
+    FeedLock lock;
     queue.swap(g_feedQueue);
     return queue;
 }
@@ -193,7 +203,7 @@ bool StartRecording(const std::wstring& path, bool saveSkeletons)
     g_encoder = encoder;
     g_writer = writer;
     {
-        std::lock_guard<std::mutex> lock(g_feedLock);
+        FeedLock lock;
         g_feedQueue = queue;
         g_timelineStarted = false;
     }
@@ -269,7 +279,7 @@ void FeedRecording(const RenderedFrame& frame)
     if (!g_isRecording.load()) {
         return;
     }
-    std::lock_guard<std::mutex> lock(g_feedLock);
+    FeedLock lock;
     if (!g_feedQueue) {
         return;
     }
