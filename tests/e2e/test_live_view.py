@@ -92,16 +92,12 @@ class LiveViewTests(RecorderTestCase):
                       + "; ".join(last["wrong"][:8]))
         return last["client"]
 
-    def assert_client_stays(self, rec, colour, seconds):
-        """The whole client area is `colour` within PICTURE_TIMEOUT and for `seconds` after."""
-        client = self.driver.client(rec.output)
-        whole = {colour: client.w * client.h}
-        self.wait_until(lambda: rec.client_colours(rec.output) == whole, PICTURE_TIMEOUT,
-                        message=f"an output window all in {colour}")
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            self.assertEqual(rec.client_colours(rec.output, "not-plain.png"), whole)
-            time.sleep(0.2)
+    def figures_on_white(self, rec):
+        """The client area's pixels while it shows the window colour (white) with green figures
+        over it and nothing else; None otherwise."""
+        shot, client = rec.client_shot(rec.output)
+        area = shot.crop(client.x, client.y, client.w, client.h)
+        return area.rgb if set(area.colours()) == {WHITE, GREEN} else None
 
     def set_feed(self, rec, on):
         """Clicks Show Color Feed and waits until the box shows the wanted state."""
@@ -138,16 +134,22 @@ class LiveViewTests(RecorderTestCase):
                     self.wait_for_picture(rec, f"picture-{size}.png")
 
     def test_feed_switch_shows_the_window_colour_and_stops_fetching(self):
-        # Unticked, the client area takes the window colour (white in a fresh prefix) and no
-        # colour frame is fetched; ticked again, the live picture comes back.
+        # Unticked, the client area takes the window colour (white in a fresh prefix) with the
+        # newest figures moving over it, and no colour frame is fetched; ticked again, the live
+        # picture comes back.
         stage = self.make_stage()
-        extra = {"NVR_SIM_TRACKED": "none", "NVR_SIM_COUNTS": stage.windows_path("counts.txt")}
+        extra = {"NVR_SIM_TRACKED": "0", "NVR_SIM_COUNTS": stage.windows_path("counts.txt")}
         with self.recorder(stage, extra) as rec:
-            self.wait_for_picture(rec, "feed-on.png")
+            self.wait_for_picture(rec, "feed-on.png", figures=True)
             self.set_feed(rec, False)
-            self.assert_client_stays(rec, WHITE, 0.8)
+            first = self.wait_until(lambda: self.figures_on_white(rec), PICTURE_TIMEOUT,
+                                    message="the window colour with the figures over it")
+            time.sleep(0.5)
+            later = self.figures_on_white(rec)
+            self.assertIsNotNone(later, "the picture came back with the feed off")
+            self.assertTrue(later != first, "the figures stand still with the feed off")
             self.set_feed(rec, True)
-            client = self.wait_for_picture(rec, "feed-on-again.png")
+            client = self.wait_for_picture(rec, "feed-on-again.png", figures=True)
             first = image.frame_number_on_screen(image.screenshot(), client)
             time.sleep(0.5)
             self.assertGreater(image.frame_number_on_screen(image.screenshot(), client), first,
@@ -214,7 +216,10 @@ class LiveViewTests(RecorderTestCase):
         extra = {"NVR_SIM_PITCH_ZERO": "1", "NVR_SIM_TRACKED": "none",
                  "NVR_SIM_COUNTS": stage.windows_path("counts.txt")}
         with self.recorder(stage, extra) as rec:
-            self.assert_client_stays(rec, BLACK, 2.0)
+            self.wait_until(rec.shows_black, PICTURE_TIMEOUT, message="an all-black picture")
+            deadline = time.monotonic() + 2.0
+            while time.monotonic() < deadline:
+                self.assertTrue(rec.shows_black(), "the decoy pixels behind Pitch 0 were copied")
             self.quit_and_check_frames_handed_back(rec, stage, at_least=SENSOR_FPS)
 
 
