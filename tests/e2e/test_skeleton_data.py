@@ -97,10 +97,9 @@ class SkeletonDataTests(RecorderTestCase):
             take.stop()
             Take(rec, "d.mp4").record(SHORT_TAKE_SECONDS)
         self.assertEqual(env.read_setting("SaveSkeletonData"), "0")
-        has_file = {name: os.path.exists(skeleton_file(self.final_video(stage, name)))
-                    for name in ("a.mp4", "b.mp4", "c.mp4", "d.mp4")}
-        self.assertEqual(has_file, {"a.mp4": False, "b.mp4": True, "c.mp4": True,
-                                    "d.mp4": False})
+        has_file = [os.path.exists(skeleton_file(self.final_video(stage, name)))
+                    for name in ("a.mp4", "b.mp4", "c.mp4", "d.mp4")]
+        self.assertEqual(has_file, [False, True, True, False], "a, b, c, d")
         self.assertEqual([n for n in os.listdir(stage.dir) if n.endswith(".csv")
                           and "_" not in n], [], "a skeleton file left under a start name")
 

@@ -119,7 +119,6 @@ TEST(FrameWriter, AnEncoderThatTakesEveryFrameFastOrSlowlyGetsThemAllInOrder)
         EXPECT_EQ(run.result.framesWritten, 20);
         EXPECT_EQ(run.result.framesAbandoned, 0);
         EXPECT_EQ(run.numbersRead, all);
-        std::printf("%lu ms a frame: finished in %.2f s\n", pauseMs, run.finishSeconds);
     }
 }
 
