@@ -16,10 +16,10 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from nvr import Driver, Recorder, Stage, env  # noqa: E402
+from nvr import Driver, Recorder, Stage, env, video  # noqa: E402
 from nvr.recorder import IDM_QUIT, IDM_SAVE_SKELETON  # noqa: E402
 from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, Take,  # noqa: E402
-                           frame_numbers_streamed, relay_env, stage_files)
+                           relay_env, stage_files)
 
 DEFAULT_TAKES = (10.0, 60.0)
 # What the program tells a debugger at the end of each take.
@@ -45,7 +45,6 @@ def stop_and_time(take, stage, name):
         if enabled is None and take.driver.enabled(take.start_button):
             enabled = Moment(seen_false, time.monotonic())
             take.stopped = enabled
-            take.end_walls += (time.time(),)
         seen_false = sent
         time.sleep(0.002)
     return renamed, enabled
@@ -95,7 +94,7 @@ def bench_take(rec, stage, seconds, number, skeletons=False):
         return
     if skeletons:
         print_skeleton_file(stage.path(finals[0][:-len(".mp4")] + ".skeleton.csv"), ran)
-    report = FrameReport.of(frame_numbers_streamed(stage.path(finals[0])))
+    report = FrameReport.of(video.decode_frame_numbers(stage.path(finals[0])))
     expected = FRAMES_PER_SECOND * ran
     print(f"  frames in the file         {report.count:10d}")
     print(f"  frames expected (30 x t)   {expected:10.1f}  "

@@ -28,7 +28,7 @@ from nvr import Driver, Recorder, Stage, env, video  # noqa: E402
 from nvr.driver import poll_until  # noqa: E402
 from nvr.recorder import IDM_QUIT  # noqa: E402
 from nvr.recording import (ENCODER_LOST_TEXT, FRAMES_PER_SECOND, FrameReport, Take,  # noqa: E402
-                           encoders_of, frame_numbers_streamed, is_idle, relay_env, relay_runs)
+                           encoders_of, is_idle, relay_env, relay_runs)
 
 CYCLE_SECONDS = 1.0
 BASELINE_CYCLE = 10
@@ -146,7 +146,7 @@ class Soak:
         self.check_within(f"memory from {flat_from:.0f} s to the end (largest change)",
                           first, peak, " B")
         ran, uncertainty = take.ran
-        report = FrameReport.of(frame_numbers_streamed(stage.path(name)))
+        report = FrameReport.of(video.decode_frame_numbers(stage.path(name)))
         expected = ran * FRAMES_PER_SECOND
         self.check(abs(report.count - expected) <= 1 + uncertainty * FRAMES_PER_SECOND,
                    f"frames {report.count} for {ran:.3f} s (+-{uncertainty * 1000:.0f} ms): "

@@ -9,33 +9,21 @@ import time
 import unittest
 
 from nvr import RecorderTestCase, env, video
-from nvr.image import QUADRANT_COLOURS
-from nvr.recorder import ID_SAVE_PATH, ID_START, IDM_QUIT
-from nvr.recording import (ERROR_CAPTION, FAILED_START_TEXT, Take, final_name, is_idle,
-                           relay_env, relay_runs)
+from nvr.recorder import ID_START, IDM_QUIT, IDNO
+from nvr.recording import ERROR_CAPTION, FAILED_START_TEXT, Take, is_idle, relay_env, relay_runs
 from nvr.stage import ENCODER, SENSOR_RUNTIME
 
 TIMEOUT = 30.0
 TAKE_SECONDS = 1.5
 QUESTION_CAPTION = "Nimbra VIZ Recorder"
-IDYES = 6
-IDNO = 7
+
+
+def clock(local_time):
+    """The hour and minute as a final name shows them, e.g. '9-05PM'."""
+    return time.strftime("%I-%M%p", local_time).lstrip("0")
 
 
 class HardeningTests(RecorderTestCase):
-
-    def output_colours(self, rec):
-        shot, client = rec.client_shot(rec.output, "output.png")
-        return shot.crop(client.x, client.y, client.w, client.h).colours()
-
-    def box(self, rec, caption):
-        """The program's message box with this caption, once it is open (driver.Dialog)."""
-        hwnd = self.driver.wait_dialog(rec.pid, TIMEOUT, caption)
-        return next(d for d in rec.dialogs() if d.hwnd == hwnd)
-
-    def quit(self, rec):
-        self.driver.command(rec.control, IDM_QUIT)
-        self.assertEqual(rec.wait_exit(TIMEOUT), 0)
 
     def test_sensor_runtime_is_loaded_only_from_beside_the_program(self):
         # The program runs from a subfolder with the stage as its current folder.
@@ -46,14 +34,10 @@ class HardeningTests(RecorderTestCase):
                     shutil.copy2(os.path.join(env.bin_dir(), SENSOR_RUNTIME), stage.dir)
                 counts = {"NVR_SIM_COUNTS": stage.windows_path("counts.txt")}
                 with self.recorder(stage, counts) as rec:
-                    if beside:
-                        self.wait_until(lambda: all(self.output_colours(rec).get(c, 0) > 1000
-                                                    for c in QUADRANT_COLOURS.values()),
-                                        TIMEOUT, interval=0.3, message="the sensor's picture")
-                    else:
-                        self.wait_until(lambda: list(self.output_colours(rec)) == [(0, 0, 0)],
-                                        TIMEOUT, interval=0.3, message="a black picture")
-                    self.quit(rec)
+                    self.wait_until(rec.shows_picture if beside else rec.shows_black, TIMEOUT,
+                                    interval=0.3, message="the sensor's picture, or black")
+                    self.driver.command(rec.control, IDM_QUIT)
+                    self.assertEqual(rec.wait_exit(TIMEOUT), 0)
                 # The simulated runtime writes its counts at shutdown and when it is unloaded.
                 self.assertEqual(os.path.exists(stage.path("counts.txt")), beside)
 
@@ -70,7 +54,7 @@ class HardeningTests(RecorderTestCase):
         path_env = {"WINEPATH": ".;;rel;" + stage.windows_path("onpath"), **relay_env(stage)}
         with self.recorder(stage, path_env) as rec:
             Take(rec, "planted.mp4").click_start()
-            box = self.box(rec, ERROR_CAPTION)
+            box = rec.message_box(ERROR_CAPTION, TIMEOUT)
             self.assertEqual(box.text, FAILED_START_TEXT)
             self.driver.press(box.hwnd, 1)
             self.wait_until(lambda: is_idle(rec) and not rec.dialogs(), TIMEOUT,
@@ -93,10 +77,9 @@ class HardeningTests(RecorderTestCase):
         stage = self.make_stage()
         with self.recorder(stage, relay_env(stage, fault="launcher")) as rec:
             Take(rec, "launched.mp4").record(TAKE_SECONDS)
-            final = stage.path(env.read_last_path())
-            info = video.ffprobe_info(final)
-            self.assertEqual((info["codec"], info["width"], info["height"]), ("h264", 640, 480))
-            self.assertGreater(info["frames"], 0)
+            info = video.ffprobe_info(stage.path(env.read_last_path()))
+            self.assertEqual((info["codec"], info["width"], info["height"], info["frames"] > 0),
+                             ("h264", 640, 480, True), info)
             # The child's run (frames, exit 0) ends before the launcher's (no frames, exit 0).
             runs = [(int(r["frames"]) > 0, r["exit"]) for r in relay_runs(stage)]
             self.assertEqual(runs, [(True, "0"), (False, "0")])
@@ -107,28 +90,24 @@ class HardeningTests(RecorderTestCase):
         # the next Start asks before replacing it.
         stage = self.make_stage()
         path = stage.windows_path("stale.mp4")
-        now = time.time()
-        minutes = [time.localtime(now + 60 * k) for k in range(-1, 4)]
+        minutes = [time.localtime(time.time() + 60 * k) for k in range(-1, 4)]
         for i, start in enumerate(minutes):
             for end in minutes[i:]:
-                open(stage.path(final_name("stale.mp4", start, end)), "wb").close()
+                day = time.strftime("%Y-%m-%d", start)
+                open(stage.path(f"stale.mp4_{day}__{clock(start)}_to_{clock(end)}.mp4"),
+                     "w").close()
         with self.recorder(stage, relay_env(stage)) as rec:
             take = Take(rec, path).start(TIMEOUT)
             self.wait_until(lambda: os.path.exists(stage.path("stale.mp4")), TIMEOUT,
                             message="the take's file")
-            self.driver.click(rec.child(ID_SAVE_PATH))
-            dialog = self.driver.save_dialog(rec.pid, TIMEOUT)
-            self.driver.save_dialog_choose(dialog, path)
-            prompt = self.driver.wait_new_dialog(rec.pid, {dialog}, TIMEOUT)
-            self.driver.press(prompt.hwnd, IDYES)
-            self.driver.wait_gone(dialog, TIMEOUT)
+            rec.confirm_in_save_dialog(path, TIMEOUT)
             self.driver.command(rec.control, ID_START)
             time.sleep(TAKE_SECONDS)
             take.stop(TIMEOUT)
             self.assertTrue(os.path.exists(stage.path("stale.mp4")), "the take was renamed")
 
             self.driver.click(rec.child(ID_START))
-            box = self.box(rec, QUESTION_CAPTION)
+            box = rec.message_box(QUESTION_CAPTION, TIMEOUT)
             self.assertEqual(box.text, f"{path} already exists.\nDo you want to replace it?")
             self.driver.press(box.hwnd, IDNO)
             self.wait_until(lambda: not rec.dialogs(), TIMEOUT, message="the question's end")

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -30,79 +31,54 @@ RenderedFrame NumberedFrame(std::vector<BYTE>& pixels, uint32_t number)
     return RenderedFrame{pixels.data(), number, true, number, 0, nullptr};
 }
 
-// The encoder's side: reads whole frames, pausing `pauseMs` after each; after `stallAfter`
-// frames it stops reading but keeps the pipe open until told to go.
-struct StandInEncoder {
-    std::vector<uint32_t> numbers;
-    std::atomic<bool> release{false};
-    std::thread thread;
-
-    void Run(DWORD pauseMs, size_t stallAfter)
-    {
-        thread = std::thread([this, pauseMs, stallAfter] {
-            HANDLE pipe = OpenFramePipeClient(5000);
-            std::vector<BYTE> frame(kFrameBytes);
-            while (numbers.size() < stallAfter && ReadWholeFrame(pipe, frame.data())) {
-                uint32_t number = 0;
-                std::memcpy(&number, frame.data(), sizeof(number));
-                numbers.push_back(number);
-                ::Sleep(pauseMs);
-            }
-            while (!release.load()) {
-                ::Sleep(10);
-            }
-            ::CloseHandle(pipe);
-        });
-    }
-    void Join()
-    {
-        release.store(true);
-        thread.join();
-    }
+// What a writer did with `frames` numbered frames for an encoder that reads whole frames,
+// pausing `pauseMs` after each, and after `stallAfter` frames stops reading but keeps the pipe
+// open until the writer has finished.
+struct WriterRun {
+    FrameWriterResult result;
+    std::vector<uint32_t> numbersRead;
+    double finishSeconds = 0;
 };
 
-class FrameWriterTest : public testing::Test {
-protected:
-    // Connects a stand-in encoder and starts a writer on a queue of `slots`.
-    void Start(DWORD pauseMs, size_t stallAfter, size_t slots = kFrameQueueSlots)
-    {
-        m_queue = std::make_shared<FrameQueue>();
-        ASSERT_TRUE(FrameQueueOpen(*m_queue, slots));
-        m_pipe = CreateFramePipe();
-        ASSERT_NE(m_pipe, INVALID_HANDLE_VALUE);
-        ASSERT_TRUE(BeginFramePipeConnect(m_pipe));
-        m_encoder.Run(pauseMs, stallAfter);
-        HANDLE neverEnds = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_TRUE(FinishFramePipeConnect(m_pipe, neverEnds, 5000));
-        ::CloseHandle(neverEnds);
-        m_writer = FrameWriterStart(m_queue, m_pipe, EncoderLostReport{}, false);
-        ASSERT_NE(m_writer, nullptr);
-    }
-
-    void Put(uint32_t first, uint32_t count)
-    {
-        std::vector<BYTE> pixels;
-        for (uint32_t number = first; number < first + count; ++number) {
-            ASSERT_TRUE(FrameQueuePut(*m_queue, NumberedFrame(pixels, number), 1));
+WriterRun RunWriter(DWORD pauseMs, size_t stallAfter, uint32_t frames)
+{
+    WriterRun run;
+    auto queue = std::make_shared<FrameQueue>();
+    EXPECT_TRUE(FrameQueueOpen(*queue, kFrameQueueSlots));
+    HANDLE pipe = CreateFramePipe();
+    EXPECT_TRUE(BeginFramePipeConnect(pipe));
+    std::atomic<bool> finished{false};
+    std::thread encoder([&] {
+        HANDLE client = OpenFramePipeClient(5000);
+        std::vector<BYTE> frame(kFrameBytes);
+        while (run.numbersRead.size() < stallAfter && ReadWholeFrame(client, frame.data())) {
+            uint32_t number = 0;
+            std::memcpy(&number, frame.data(), sizeof(number));
+            run.numbersRead.push_back(number);
+            ::Sleep(pauseMs);
         }
+        while (!finished.load()) {
+            ::Sleep(10);
+        }
+        ::CloseHandle(client);
+    });
+    HANDLE neverEnds = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(FinishFramePipeConnect(pipe, neverEnds, 5000));
+    ::CloseHandle(neverEnds);
+    std::shared_ptr<FrameWriter> writer = FrameWriterStart(queue, pipe, EncoderLostReport{}, false);
+    std::vector<BYTE> pixels;
+    for (uint32_t number = 0; number < frames; ++number) {
+        EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, number), 1));
     }
-
-    FrameWriterResult Finish(double* seconds)
-    {
-        Clock::time_point began = Clock::now();
-        FrameWriterResult result = FrameWriterFinish(*m_writer);
-        *seconds = std::chrono::duration<double>(Clock::now() - began).count();
-        ::DisconnectNamedPipe(m_pipe);
-        ::CloseHandle(m_pipe);
-        m_encoder.Join();
-        return result;
-    }
-
-    std::shared_ptr<FrameQueue> m_queue;
-    std::shared_ptr<FrameWriter> m_writer;
-    HANDLE m_pipe = nullptr;
-    StandInEncoder m_encoder;
-};
+    const Clock::time_point began = Clock::now();
+    run.result = FrameWriterFinish(*writer);
+    run.finishSeconds = std::chrono::duration<double>(Clock::now() - began).count();
+    finished.store(true);
+    ::DisconnectNamedPipe(pipe);
+    ::CloseHandle(pipe);
+    encoder.join();
+    return run;
+}
 
 TEST(FrameQueue, AFullQueueDropsAndCountsAndTheWriterGetsTheRestInOrder)
 {
@@ -132,46 +108,28 @@ TEST(FrameQueue, AFullQueueDropsAndCountsAndTheWriterGetsTheRestInOrder)
     EXPECT_EQ(FrameQueueFront(*queue, 10), nullptr);
 }
 
-TEST_F(FrameWriterTest, AnEncoderThatTakesEverythingGetsEveryFrameInOrder)
+TEST(FrameWriter, AnEncoderThatTakesEveryFrameFastOrSlowlyGetsThemAllInOrder)
 {
-    Start(0, SIZE_MAX);
-    Put(0, 40);
-    double seconds = 0;
-    FrameWriterResult result = Finish(&seconds);
-    EXPECT_FALSE(result.stalled);
-    EXPECT_EQ(result.framesWritten, 40);
-    EXPECT_EQ(result.framesAbandoned, 0);
-    ASSERT_EQ(m_encoder.numbers.size(), 40u);
-    for (uint32_t i = 0; i < 40; ++i) {
-        EXPECT_EQ(m_encoder.numbers[i], i);
+    std::vector<uint32_t> all(20);
+    std::iota(all.begin(), all.end(), 0u);
+    // 150 ms a frame: far below 30 a second, yet always taking bytes.
+    for (DWORD pauseMs : {0u, 150u}) {
+        const WriterRun run = RunWriter(pauseMs, SIZE_MAX, 20);
+        EXPECT_FALSE(run.result.stalled);
+        EXPECT_EQ(run.result.framesWritten, 20);
+        EXPECT_EQ(run.result.framesAbandoned, 0);
+        EXPECT_EQ(run.numbersRead, all);
     }
 }
 
-TEST_F(FrameWriterTest, ASlowEncoderGetsWhatIsQueuedAndIsNotCalledStalled)
+TEST(FrameWriter, AStalledEncoderIsGivenUpOnWithinTheBound)
 {
-    // About 7 frames a second: far below 30, yet always taking bytes.
-    Start(150, SIZE_MAX);
-    Put(0, 20);
-    double seconds = 0;
-    FrameWriterResult result = Finish(&seconds);
-    EXPECT_FALSE(result.stalled);
-    EXPECT_EQ(result.framesWritten, 20);
-    EXPECT_EQ(m_encoder.numbers.size(), 20u);
-    std::printf("slow encoder: %lld frames in %.2f s\n",
-                static_cast<long long>(result.framesWritten), seconds);
-}
-
-TEST_F(FrameWriterTest, AStalledEncoderIsGivenUpOnWithinTheBound)
-{
-    Start(0, 3);
-    Put(0, 10);
-    double seconds = 0;
-    FrameWriterResult result = Finish(&seconds);
-    EXPECT_TRUE(result.stalled);
-    EXPECT_EQ(m_encoder.numbers.size(), 3u);
-    EXPECT_LE(result.framesWritten, 3);
-    EXPECT_GE(result.framesAbandoned, 6);
-    EXPECT_LT(seconds, (kStallMs + 2000) / 1000.0);
+    const WriterRun run = RunWriter(0, 3, 10);
+    EXPECT_TRUE(run.result.stalled);
+    EXPECT_EQ(run.numbersRead.size(), 3u);
+    EXPECT_LE(run.result.framesWritten, 3);
+    EXPECT_GE(run.result.framesAbandoned, 6);
+    EXPECT_LT(run.finishSeconds, (kStallMs + 2000) / 1000.0);
 }
 
 } // namespace

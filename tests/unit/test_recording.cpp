@@ -7,12 +7,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ScopedHandle.h"
 #include "recording/FramePipe.h"
 #include "recording/Recording.h"
 #include "settings/Settings.h"
@@ -21,9 +24,9 @@
 namespace {
 
 enum class EncoderPart {
-    Reads,        // opens the pipe, reads to the end, then "exits"
-    NeverOpens,   // exits at once without opening the pipe
-    OpensEarly,   // opens the pipe before the recorder waits for it
+    Reads,      // opens the pipe, reads to the end, then "exits"
+    NeverOpens, // exits at once without opening the pipe
+    OpensEarly, // opens the pipe before the recorder waits for it
 };
 
 // What the stand-in encoder did; written by its thread.
@@ -80,17 +83,7 @@ BOOL FailingLauncher(const wchar_t*, wchar_t*, PROCESS_INFORMATION*)
 }
 
 SYSTEMTIME g_clock = {};
-void FixedClock(SYSTEMTIME* time)
-{
-    *time = g_clock;
-}
-
 std::wstring g_appData;
-bool TestAppData(std::wstring& folder)
-{
-    folder = g_appData;
-    return true;
-}
 
 class Recording : public testing::Test {
 protected:
@@ -102,8 +95,11 @@ protected:
                    std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++s_counter);
         ::CreateDirectoryW(m_folder.c_str(), nullptr);
         g_appData = m_folder;
-        SetAppDataFolderQuery(TestAppData);
-        SetLocalTimeQuery(FixedClock);
+        SetAppDataFolderQuery([](std::wstring& folder) {
+            folder = g_appData;
+            return true;
+        });
+        SetLocalTimeQuery([](SYSTEMTIME* time) { *time = g_clock; });
         SetProcessLauncher(StandInLauncher);
         g_clientProcessId = ::GetCurrentProcessId();
         g_part = EncoderPart::Reads;
@@ -127,15 +123,7 @@ protected:
     std::wstring Path(const wchar_t* name) const { return m_folder + L"\\" + name; }
 
     // The pipe name is free again: nothing of a failed or finished recording holds it.
-    static bool PipeNameIsFree()
-    {
-        HANDLE pipe = CreateFramePipe();
-        if (pipe == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        ::CloseHandle(pipe);
-        return true;
-    }
+    static bool PipeNameIsFree() { return ScopedHandle(CreateFramePipe()).IsValid(); }
 
     static void ExpectIdle()
     {
@@ -167,12 +155,16 @@ void FeedNewFrames(int count)
     }
 }
 
-void WriteTextFile(const std::wstring& path, const char* text)
+// What the encoder would have written: the file holds `text` alone.
+void WriteTextFile(const std::wstring& path, const std::string& text)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-    ::CloseHandle(file);
+    std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string ReadTextFile(const std::wstring& path)
+{
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 TEST_F(Recording, RunsFromConnectionToStopAndEndsUnderItsFinalName)
@@ -208,15 +200,8 @@ TEST_F(Recording, SecondRecordingOfTheSameMinutesKeepsItsStartName)
     }
     // The first file is untouched; the second stays at the start path; LastPath names the
     // final name all the same.
-    EXPECT_TRUE(FileExists(finalName));
-    EXPECT_TRUE(FileExists(path));
-    HANDLE file =
-        ::CreateFileW(finalName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char text[16] = {};
-    DWORD read = 0;
-    ::ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
-    ::CloseHandle(file);
-    EXPECT_STREQ(text, "first");
+    EXPECT_EQ(ReadTextFile(finalName), "first");
+    EXPECT_EQ(ReadTextFile(path), "second");
     EXPECT_EQ(ReadLastPath(), finalName);
 }
 

@@ -100,31 +100,23 @@ TEST_F(SettingsStore, ExistingEightBitFileIsReadAndUpdatedAsItIs)
     EXPECT_NE(bytes.find("Keep=1"), std::string::npos);
 }
 
-TEST_F(SettingsStore, SkeletonSwitchIsOffUnlessStoredAsOne)
+TEST_F(SettingsStore, SkeletonSwitchIsOffUnlessStoredAsOneAndSharesTheUnicodeFile)
 {
     EXPECT_FALSE(ReadSaveSkeletonData());
     EXPECT_FALSE(fs::exists(m_ini));
+    // The switch may be the first value ever written: the file it makes is UTF-16 too.
     WriteSaveSkeletonData(true);
+    EXPECT_EQ(ReadBytes(m_ini).substr(0, 2), "\xFF\xFE");
+    const std::wstring unicodePath = L"C:\\Видео\\東京 take.mp4";
+    WriteLastPath(unicodePath);
     EXPECT_TRUE(ReadSaveSkeletonData());
     WriteSaveSkeletonData(false);
     EXPECT_FALSE(ReadSaveSkeletonData());
+    EXPECT_EQ(ReadLastPath(), unicodePath);
     for (const wchar_t* other : {L"", L"yes", L"10", L"2"}) {
         ::WritePrivateProfileStringW(L"Settings", L"SaveSkeletonData", other, m_ini.c_str());
         EXPECT_FALSE(ReadSaveSkeletonData()) << "stored value '" << other << "'";
     }
-}
-
-TEST_F(SettingsStore, SkeletonSwitchSharesTheUnicodeFileWithLastPath)
-{
-    // The switch may be the first value ever written: the file it makes is UTF-16 too.
-    const std::wstring unicodePath = L"C:\\Видео\\東京 take.mp4";
-    WriteSaveSkeletonData(true);
-    WriteLastPath(unicodePath);
-    WriteSaveSkeletonData(false);
-    WriteSaveSkeletonData(true);
-    EXPECT_EQ(ReadLastPath(), unicodePath);
-    EXPECT_TRUE(ReadSaveSkeletonData());
-    EXPECT_EQ(ReadBytes(m_ini).substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(SettingsStore, WithoutAFolderReadsGiveDefaultAndWritesTouchNothing)

@@ -36,7 +36,6 @@ std::string TextOf(HWND hwnd);
 std::string ClassText(HWND hwnd);
 
 // The handlers, one per command; Commands.cpp maps the names to them.
-void Find(Call& call);
 void Windows(Call& call);
 void Child(Call& call);
 void Children(Call& call);

@@ -31,7 +31,6 @@ void Quit(Call& call)
 const Command kCommands[] = {
     {"ping", 0, 0, "ping", Ping},
     {"quit", 0, 0, "quit", Quit},
-    {"find", 2, 3, "find CLASS TIMEOUT [TITLE]", Find},
     {"windows", 1, 1, "windows PID", Windows},
     {"child", 2, 2, "child HWND ID", Child},
     {"children", 1, 1, "children HWND", Children},

@@ -3,32 +3,6 @@
 #include "Protocol.h"
 #include "WindowOps.h"
 
-void Find(Call& call)
-{
-    std::wstring className = Utf8ToWide(call.args[0]);
-    unsigned long timeoutMs = 0;
-    std::wstring title;
-    if (!NumberArg(call, 1, &timeoutMs) || (call.args.size() > 2 && !TextArg(call, 2, &title))) {
-        return;
-    }
-    const wchar_t* classArg = className == L"*" ? nullptr : className.c_str();
-    const wchar_t* titleArg = call.args.size() > 2 ? title.c_str() : nullptr;
-    // Only a visible window: one is found before its WM_CREATE has run, while it is shown only
-    // after its creation has finished.
-    HWND found = nullptr;
-    if (PollUntil(timeoutMs, [&] {
-            found = nullptr;
-            do {
-                found = ::FindWindowExW(nullptr, found, classArg, titleArg);
-            } while (found != nullptr && !::IsWindowVisible(found));
-            return found != nullptr;
-        })) {
-        Ok(call, FormatHandle(found));
-    } else {
-        Err(call, "timeout");
-    }
-}
-
 void Windows(Call& call)
 {
     unsigned long pid = 0;

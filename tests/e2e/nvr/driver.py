@@ -2,6 +2,7 @@
 
 import os
 import queue
+import re
 import subprocess
 import threading
 import time
@@ -35,17 +36,11 @@ _UNESCAPES = {"\\": "\\", "r": "\r", "n": "\n", "t": "\t", "s": " ", "0": ""}
 
 
 def unescape(text):
-    out = []
-    chars = iter(text)
-    for c in chars:
-        if c != "\\":
-            out.append(c)
-            continue
-        code = next(chars, None)
-        if code not in _UNESCAPES:
-            raise DriverError(f"bad escape in driver reply: {text!r}")
-        out.append(_UNESCAPES[code])
-    return "".join(out)
+    """The protocol's unescaping of a reply's text field."""
+    try:
+        return re.sub(r"\\(.?)", lambda match: _UNESCAPES[match.group(1)], text)
+    except KeyError:
+        raise DriverError(f"bad escape in driver reply: {text!r}") from None
 
 
 def _split(text, count):
@@ -125,10 +120,6 @@ class Driver:
         return self._exchange(line, timeout)[1]
 
     # Windows ---------------------------------------------------------------------------------
-
-    def find(self, cls, timeout):
-        """The handle of a top-level window of class `cls` ('*' for any), waiting `timeout` s."""
-        return self.request(f"find {cls} {_ms(timeout)}", timeout)
 
     def windows(self, pid=0):
         return [Window(h, int(p), unescape(c), v == "1", unescape(t))

@@ -1,5 +1,6 @@
 """Screenshots of the virtual display, as images with pixel access (stdlib only)."""
 
+from collections import Counter
 
 from . import env
 
@@ -17,27 +18,20 @@ class Image:
     """An RGB picture: width, height and rows of bytes, top row first."""
 
     def __init__(self, width, height, rgb):
-        if len(rgb) != width * height * 3:
-            raise ValueError(f"{len(rgb)} bytes do not make a {width}x{height} RGB picture")
-        self.width = width
-        self.height = height
-        self.rgb = bytes(rgb)
+        self.width, self.height, self.rgb = width, height, bytes(rgb)
 
     @classmethod
     def from_ppm(cls, data):
         """Parses a binary 8-bit PPM (P6) as ImageMagick writes it, without comments."""
-        magic, width, height, maxval = data.split(maxsplit=4)[:4]
-        if magic != b"P6" or maxval != b"255":
-            raise ValueError(f"not an 8-bit P6 picture: {magic!r} max {maxval!r}")
-        count = int(width) * int(height) * 3
-        return cls(int(width), int(height), data[len(data) - count:])
+        width, height = (int(v) for v in data.split(maxsplit=4)[1:3])
+        return cls(width, height, data[len(data) - width * height * 3:])
 
     def pixel(self, x, y):
         """(r, g, b) of the pixel at column x, row y."""
         if not (0 <= x < self.width and 0 <= y < self.height):
             raise IndexError(f"({x}, {y}) lies outside the {self.width}x{self.height} picture")
         i = (y * self.width + x) * 3
-        return self.rgb[i], self.rgb[i + 1], self.rgb[i + 2]
+        return tuple(self.rgb[i:i + 3])
 
     def crop(self, x, y, w, h):
         """The part of the picture at (x, y) of size w x h (which must lie inside it)."""
@@ -49,27 +43,17 @@ class Image:
 
     def colours(self):
         """{(r, g, b): number of pixels}."""
-        counts = {}
-        rgb = self.rgb
-        for i in range(0, len(rgb), 3):
-            key = (rgb[i], rgb[i + 1], rgb[i + 2])
-            counts[key] = counts.get(key, 0) + 1
-        return counts
+        return Counter(zip(self.rgb[0::3], self.rgb[1::3], self.rgb[2::3]))
 
     def count_near(self, colour, tolerance=0):
         """How many pixels lie within `tolerance` of `colour` in each channel."""
-        r0, g0, b0 = colour
-        return sum(n for (r, g, b), n in self.colours().items()
-                   if abs(r - r0) <= tolerance and abs(g - g0) <= tolerance
-                   and abs(b - b0) <= tolerance)
-
-    def to_ppm(self):
-        return b"P6\n%d %d\n255\n" % (self.width, self.height) + self.rgb
+        return sum(n for rgb, n in self.colours().items()
+                   if all(abs(a - b) <= tolerance for a, b in zip(rgb, colour)))
 
     def save_png(self, path):
         """Writes a PNG copy (for people looking at a failure) with ImageMagick."""
-        env.run_checked(["convert", "ppm:-", "png:" + path], timeout=60,
-                        input_bytes=self.to_ppm())
+        ppm = b"P6\n%d %d\n255\n" % (self.width, self.height) + self.rgb
+        env.run_checked(["convert", "ppm:-", "png:" + path], 60, input_bytes=ppm)
 
 
 def screenshot(png_path=None):

@@ -20,6 +20,10 @@ ID_SAVE_PATH = 4
 IDM_QUIT = 101
 IDM_ABOUT = 102
 IDM_SAVE_SKELETON = 103
+# Message box answers.
+IDOK = 1
+IDYES = 6
+IDNO = 7
 
 # Where the windows are put: without a window manager both open at (0, 0) and overlap.
 CONTROL_POS = (0, 0)
@@ -28,14 +32,16 @@ OUTPUT_POS = (410, 0)
 
 class Recorder:
     """Starts the program in `stage` with `extra_env` added to the test environment, waits for
-    both windows (`control`, `output`, and the process id `pid`) and moves them apart. Use as a
-    context manager, or call kill() (idempotent) in a cleanup."""
+    both windows (`control`, `output`, and the process id `pid`) and moves them apart. With
+    `beside` it may run beside another copy: its windows are those that were not there before.
+    Use as a context manager, or call kill() (idempotent) in a cleanup."""
 
-    def __init__(self, stage, driver, extra_env=None, start_timeout=30.0):
+    def __init__(self, stage, driver, extra_env=None, start_timeout=30.0, beside=False):
         self.stage = stage
         self.driver = driver
         self.extra_env = dict(extra_env or {})
         self.start_timeout = start_timeout
+        self.beside = beside
         self.proc = None
         self.pid = None
         self.control = None
@@ -43,45 +49,39 @@ class Recorder:
         self._log = None
 
     def start(self):
-        stale = [w for w in self.driver.windows() if w.cls in (CONTROL_CLASS, OUTPUT_CLASS)]
-        if stale:
-            raise RuntimeError(f"a recorder from an earlier test is still running: {stale}")
+        known = {w.hwnd for w in self.driver.windows() if w.cls in (CONTROL_CLASS, OUTPUT_CLASS)}
+        if known and not self.beside:
+            raise RuntimeError(f"a recorder from an earlier test is still running: {known}")
         self._log = open(self.stage.path("program.log"), "wb")
         # The program's output goes to a file: a pipe would be held open by what it starts.
         self.proc = subprocess.Popen(["wine", self.stage.program], cwd=self.stage.dir,
                                      env=env.wine_env(self.extra_env), stdin=subprocess.DEVNULL,
                                      stdout=self._log, stderr=subprocess.STDOUT,
                                      start_new_session=True)
-        self.control = self._wait_window(CONTROL_CLASS, None)
+        self.control = self._wait_window(CONTROL_CLASS, 0, known)
         self.pid = self.driver.pid(self.control)
         # Wine's exit status of the Linux process is not reliably the Windows exit code (a
         # terminated program with several threads often shows 0); the driver's handle is.
         self.driver.watch(self.pid)
-        self.output = self._wait_window(OUTPUT_CLASS, self.pid)
+        self.output = self._wait_window(OUTPUT_CLASS, self.pid, known)
         self.driver.move(self.control, *CONTROL_POS)
         self.driver.move(self.output, *OUTPUT_POS)
         return self
 
-    def _wait_window(self, cls, pid):
-        """The program's visible top-level window of class `cls` (shown, so its creation has
-        finished); fails early if the program ends."""
+    def _wait_window(self, cls, pid, known):
+        """A new visible top-level window of class `cls` (of process `pid`, 0 for any): shown,
+        so its creation has finished. Fails early if the program ends."""
         deadline = time.monotonic() + self.start_timeout
         while True:
-            if pid is None:
-                try:
-                    return self.driver.find(cls, 0.25)
-                except DriverError:
-                    pass
-            else:
-                for window in self.driver.windows(pid):
-                    if window.cls == cls and window.visible:
-                        return window.hwnd
-                time.sleep(0.1)
+            for window in self.driver.windows(pid):
+                if window.cls == cls and window.visible and window.hwnd not in known:
+                    return window.hwnd
             if self.proc.poll() is not None:
                 raise AssertionError(f"the program ended with exit code {self.proc.returncode} "
                                      f"before its {cls} window appeared")
             if time.monotonic() > deadline:
                 raise AssertionError(f"no {cls} window within {self.start_timeout} s")
+            time.sleep(0.1)
 
     def child(self, control_id):
         """A control of the control window by its id."""
@@ -89,6 +89,21 @@ class Recorder:
 
     def dialogs(self):
         return self.driver.dialogs(self.pid)
+
+    def message_box(self, caption, timeout=10.0):
+        """The program's dialog with this caption, once it is open (driver.Dialog)."""
+        hwnd = self.driver.wait_dialog(self.pid, timeout, caption)
+        return next(d for d in self.dialogs() if d.hwnd == hwnd)
+
+    def confirm_in_save_dialog(self, windows_path, timeout=10.0):
+        """Opens the Save dialog with the "Save Path:" button, chooses the existing file
+        `windows_path` and answers Yes to the dialog's own question whether to replace it."""
+        self.driver.click(self.child(ID_SAVE_PATH))
+        dialog = self.driver.save_dialog(self.pid, timeout)
+        self.driver.save_dialog_choose(dialog, windows_path)
+        prompt = self.driver.wait_new_dialog(self.pid, {dialog}, timeout)
+        self.driver.press(prompt.hwnd, IDYES)
+        self.driver.wait_gone(dialog, timeout)
 
     def wait_exit(self, timeout):
         """The program's Windows exit code; AssertionError if it still runs after `timeout` s."""
@@ -107,6 +122,20 @@ class Recorder:
         client = self.driver.client(hwnd)
         shot = image.screenshot(self.stage.path(png_name) if png_name else None)
         return shot, client
+
+    def client_colours(self, hwnd, png_name=None):
+        """{(r, g, b): pixels} of a window's client area now."""
+        shot, client = self.client_shot(hwnd, png_name)
+        return shot.crop(client.x, client.y, client.w, client.h).colours()
+
+    def shows_picture(self):
+        """Whether the output window shows the simulated sensor's four quadrant colours."""
+        colours = self.client_colours(self.output, "picture.png")
+        return all(colours.get(c, 0) > 1000 for c in image.QUADRANT_COLOURS.values())
+
+    def shows_black(self):
+        """Whether the output window is all black: the render loop paints, with no picture."""
+        return list(self.client_colours(self.output, "black.png")) == [(0, 0, 0)]
 
     def kill(self):
         """Ends the program and what it started (the encoder relay, ...), if still running."""

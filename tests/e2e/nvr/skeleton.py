@@ -37,9 +37,9 @@ def read_sim_log(path):
 
 
 def read_csv(path):
-    """The rows of a skeleton file, in file order, each a dict of the leading columns as
-    numbers (time_s a float, the rest ints) plus "joints": [20 (x, y, z, u, v, state)]; and
-    the header's column names."""
+    """The rows of a skeleton file, in file order, each a dict of the leading columns named by
+    its header, as numbers (time_s a float, the rest ints), plus "joints": [20 (x, y, z, u, v,
+    state)]."""
     with open(path, encoding="utf-8", newline="") as file:
         reader = csv.reader(file)
         header = next(reader)
@@ -53,4 +53,4 @@ def read_csv(path):
                               int(values[i + 5]))
                              for i in range(0, 6 * JOINT_COUNT, 6)]
             rows.append(row)
-    return rows, header
+    return rows

@@ -10,29 +10,19 @@ from .image import CODE_BLOCK_H, read_code
 
 def ffprobe_info(mp4_path, timeout=120):
     """The first video stream of the file: {'codec', 'width', 'height', 'pix_fmt', 'frames'
-    (counted by decoding), 'frame_rate' (as a 'num/den' text), 'duration' (seconds, float or
-    None), 'format'}."""
+    (counted by decoding), 'frame_rate' (as a 'num/den' text), 'format'}."""
     out = env.run_checked(
         ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
          "-show_entries", "stream=codec_name,width,height,pix_fmt,nb_read_frames,r_frame_rate",
-         "-show_entries", "format=duration,format_name", "-of", "json", mp4_path],
-        timeout=timeout)
+         "-show_entries", "format=format_name", "-of", "json", mp4_path], timeout=timeout)
     probe = json.loads(out.decode("utf-8"))
-    streams = probe.get("streams") or []
-    if not streams:
+    if not probe.get("streams"):
         raise RuntimeError(f"{mp4_path} has no video stream")
-    stream = streams[0]
-    duration = probe.get("format", {}).get("duration")
-    return {
-        "codec": stream.get("codec_name"),
-        "width": int(stream.get("width", 0)),
-        "height": int(stream.get("height", 0)),
-        "pix_fmt": stream.get("pix_fmt"),
-        "frames": int(stream.get("nb_read_frames", 0)),
-        "frame_rate": stream.get("r_frame_rate"),
-        "duration": float(duration) if duration not in (None, "N/A") else None,
-        "format": probe.get("format", {}).get("format_name"),
-    }
+    stream = probe["streams"][0]
+    return {"codec": stream.get("codec_name"), "width": int(stream.get("width", 0)),
+            "height": int(stream.get("height", 0)), "pix_fmt": stream.get("pix_fmt"),
+            "frames": int(stream.get("nb_read_frames", 0)),
+            "frame_rate": stream.get("r_frame_rate"), "format": probe["format"]["format_name"]}
 
 
 def decode_frame_numbers(mp4_path, timeout=600):
