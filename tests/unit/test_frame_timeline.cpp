@@ -21,17 +21,17 @@ int64_t Ticks(double seconds)
 }
 
 struct Simulation {
-    double sensorPhase = 0.0;     // first sensor frame after the start, in frames
-    double passWorkMax = 0.004;   // each pass works 0 to this many seconds besides its sleep
-    double sensorGapFrom = -1.0;  // the sensor delivers nothing in [from, to)
+    double sensorPhase = 0.0;    // first sensor frame after the start, in frames
+    double passWorkMax = 0.004;  // each pass works 0 to this many seconds besides its sleep
+    double sensorGapFrom = -1.0; // the sensor delivers nothing in [from, to)
     double sensorGapTo = -1.0;
-    double stallAt = -1.0;        // the encoder takes nothing for stallSeconds from here
+    double stallAt = -1.0; // the encoder takes nothing for stallSeconds from here
     double stallSeconds = 0.0;
     unsigned seed = 1;
 
-    std::vector<int> written;     // sensor frame number of every frame written, in order
-    double worstError = 0.0;      // largest |written - 30 t| seen after a pass
-    double finalError = 0.0;      // written - 30 t after the last pass
+    std::vector<int> written; // sensor frame number of every frame written, in order
+    double worstError = 0.0;  // largest |written - 30 t| seen after a pass
+    double finalError = 0.0;  // written - 30 t after the last pass
 };
 
 // Runs `seconds` of passes and records what enters the pipe.
@@ -41,7 +41,7 @@ void RunPasses(Simulation& sim, double seconds)
     std::uniform_real_distribution<double> work(0.0, sim.passWorkMax);
     FrameTimeline timeline;
     FrameTimelineStart(timeline, 0, kTicksPerSecond);
-    int buffer = -1;  // frame number in the buffer; -1 is the frame shown before the start
+    int buffer = -1; // frame number in the buffer; -1 is the frame shown before the start
     bool haveNewFrame = false;
     bool stalled = false;
     double t = 0.0;
