@@ -38,7 +38,7 @@ bool g_figuresShown = false;
 
 // What the window shows now, so a pass with nothing new need not paint again.
 bool g_feedShown = true;
-bool g_skeletonsWaiting = false; // a newer skeleton frame than the window shows
+bool g_skeletonsUnshown = false; // a newer skeleton frame than the window shows
 int64_t g_colorFrameShownMs = 0;
 // Colour frames count as coming while the last one is at most this old.
 constexpr int64_t kColourPauseMs = 100;
@@ -209,7 +209,9 @@ void SetRenderedFrameSink(RenderedFrameSink sink)
 
 void RenderPass()
 {
-    bool newSkeletons = FetchSkeletonFrame();
+    if (FetchSkeletonFrame()) {
+        g_skeletonsUnshown = true;
+    }
     // Every colour frame the runtime holds is taken and handed on, so a pass that came late
     // loses none of the frames buffered meanwhile; the last one is shown.
     int fetched = 0;
@@ -229,8 +231,6 @@ void RenderPass()
     const int64_t now = NowMs();
     bool feedShown = g_showColorFeed.load();
     bool figuresShown = g_haveSkeletons && now - g_skeletonsTakenMs <= kSkeletonShownMs;
-    newSkeletons = newSkeletons || g_skeletonsWaiting;
-    g_skeletonsWaiting = false;
     RECT client = {};
     ::GetClientRect(g_hwndOutput, &client);
     bool resized = client.right != g_shownClient.right || client.bottom != g_shownClient.bottom;
@@ -240,12 +240,11 @@ void RenderPass()
         g_colorFrameShownMs = now;
     }
     bool colourComing = feedShown && now - g_colorFrameShownMs <= kColourPauseMs;
-    bool changed = fetched > 0 || (newSkeletons && !colourComing) ||
+    bool changed = fetched > 0 || (g_skeletonsUnshown && !colourComing) ||
                    figuresShown != g_figuresShown || feedShown != g_feedShown || resized;
     if ((g_repaintRequested.exchange(false) || changed) && client.right > 0 && client.bottom > 0) {
         Paint(client, feedShown, figuresShown);
-    } else if (newSkeletons) {
-        g_skeletonsWaiting = true;
+        g_skeletonsUnshown = false;
     }
     g_feedShown = feedShown;
     g_figuresShown = figuresShown;
