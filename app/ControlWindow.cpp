@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <memory>
 #include <string>
 
 #include "app/ControlLayout.h"
@@ -24,11 +25,16 @@ constexpr int kPathCapacity = MAX_PATH;
 constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX;
+constexpr int kStatusHeight = 18;
+constexpr int kStatusMargin = 4;
+constexpr const wchar_t* kAppCaption = L"Nimbra VIZ Recorder";
 
 // The controls that the commands read or switch, and the banner; main thread only.
 HWND g_hwndPathEdit = nullptr;
 HWND g_hwndStart = nullptr;
 HWND g_hwndStop = nullptr;
+HWND g_hwndStatus = nullptr;
 HBITMAP g_banner = nullptr;
 
 // The Save Skeleton Data switch: whether the next take also writes its skeleton file. Read from
@@ -42,11 +48,26 @@ HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, D
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
+// The status line runs along the bottom of the client area, whose height changes once the menu
+// bar is attached.
+void PlaceStatusLine(HWND hwnd)
+{
+    RECT client = {};
+    ::GetClientRect(hwnd, &client);
+    ::MoveWindow(g_hwndStatus, kStatusMargin, client.bottom - kStatusHeight,
+                 client.right - 2 * kStatusMargin, kStatusHeight, TRUE);
+}
+
+void ShowStatus(const std::wstring& text)
+{
+    ::SetWindowTextW(g_hwndStatus, text.c_str());
+}
+
 // Lays out the controls, loads the banner and puts the stored path into the edit box.
 void OnCreate(HWND hwnd)
 {
     GetSettingsIniPath(); // makes sure the settings folder exists
-    SetEncoderLostReport(hwnd, WM_APP_ENCODER_LOST);
+    SetRecordingReports(hwnd, WM_APP_ENCODER_FAULT, WM_APP_TAKE_FINISHED);
     RECT client = {};
     ::GetClientRect(hwnd, &client);
     int left = ControlBlockLeft(client.right);
@@ -67,6 +88,8 @@ void OnCreate(HWND hwnd)
     g_hwndStop = CreateControl(hwnd, L"BUTTON", L"Stop Recording", kButtonStyle | WS_DISABLED,
                                left + 130, 100, 120, 30, IDC_STOP);
     CreateControl(hwnd, L"BUTTON", L"Save Path:", kButtonStyle, left, 60, 80, 22, IDC_SAVE_PATH);
+    g_hwndStatus = CreateControl(hwnd, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, IDC_STATUS);
+    PlaceStatusLine(hwnd);
 }
 
 // Paints the banner, stretched to 300 x 110, centred at the current client width.
@@ -112,16 +135,28 @@ bool ConfirmReplace(HWND hwnd, const std::wstring& path)
     std::wstring question =
         existing + (count == 1 ? L" already exists.\nDo you want to replace it?"
                                : L"\nalready exist.\nDo you want to replace them?");
-    return ::MessageBoxW(hwnd, question.c_str(), L"Nimbra VIZ Recorder",
+    return ::MessageBoxW(hwnd, question.c_str(), kAppCaption,
                          MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
-// Start: store the edit box's text as LastPath, then start a recording when none runs.
+// The folder part of a full path, for the user.
+std::wstring FolderPart(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(0, slash + 1);
+}
+
+// Start: the edit box's text, made a full path against the current folder of this moment, is
+// stored as LastPath; then a take to that path starts when none runs.
 void OnStart(HWND hwnd)
 {
     wchar_t text[kPathCapacity] = {};
     ::GetWindowTextW(g_hwndPathEdit, text, kPathCapacity);
-    std::wstring path = text;
+    // The one path of the take: a later change of the current folder moves nothing.
+    std::wstring path = FullPathOf(text);
+    if (path.empty()) {
+        path = text;
+    }
     WriteLastPath(path);
     if (IsRecording()) {
         return;
@@ -129,29 +164,58 @@ void OnStart(HWND hwnd)
     if (!ConfirmReplace(hwnd, path)) {
         return;
     }
-    if (!StartRecording(path, g_saveSkeletonData)) {
+    switch (StartRecording(path, g_saveSkeletonData)) {
+    case StartResult::Started:
+        break;
+    case StartResult::NotEnoughSpace: {
+        const std::wstring message = L"Not enough free space to record to:\n" + FolderPart(path);
+        ::MessageBoxW(hwnd, message.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    case StartResult::Failed:
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
         return;
     }
     NoteTakeStarted(path);
     ::EnableWindow(g_hwndStart, FALSE);
     ::EnableWindow(g_hwndStop, TRUE);
+    ::SetTimer(hwnd, IDT_DISK_WATCH, 1000, nullptr);
+    ShowStatus(L"Recording.");
 }
 
-// Stop: ends the take, puts the buttons back, and tells the user of a skeleton file that could
-// not be saved.
-void OnStop(HWND hwnd)
+constexpr const wchar_t* kEncoderStalledText = L"Recording stopped: FFmpeg stopped taking frames.";
+
+// Ends the take for `why` and puts the buttons back; the take's files get their names in the
+// background. Returns true when the encoder had stalled and was given up on.
+bool EndTake(HWND hwnd, TakeEnd why)
 {
     if (!IsRecording()) {
-        return;
+        return false;
     }
-    StoppedTake stopped = StopRecording();
+    ::KillTimer(hwnd, IDT_DISK_WATCH);
+    const bool stalled = StopRecording(why);
     NoteTakeStopped();
     ::EnableWindow(g_hwndStart, TRUE);
     ::EnableWindow(g_hwndStop, FALSE);
-    if (!stopped.unsavedSkeletonFile.empty()) {
-        std::wstring text = L"Skeleton data could not be saved:\n" + stopped.unsavedSkeletonFile;
-        ::MessageBoxW(hwnd, text.c_str(), L"Nimbra VIZ Recorder", MB_OK | MB_ICONWARNING);
+    ShowStatus(L"Saving the recording...");
+    return stalled;
+}
+
+// Stop. An encoder that had stopped taking frames is ended, and the user is told.
+void OnStop(HWND hwnd)
+{
+    if (EndTake(hwnd, TakeEnd::Stopped)) {
+        ::MessageBoxW(hwnd, kEncoderStalledText, L"Error", MB_OK);
+    }
+}
+
+// Once a second while a take runs: a disk that is nearly full ends the take while what it
+// recorded can still be saved.
+void OnDiskWatch(HWND hwnd)
+{
+    if (IsTakeDiskFull()) {
+        EndTake(hwnd, TakeEnd::DiskFull);
+        ::MessageBoxW(hwnd, L"Recording stopped: the disk is full.", L"Error", MB_OK);
     }
 }
 
@@ -167,7 +231,8 @@ void OnSavePath(HWND hwnd)
     dialog.lpstrFilter = kFilter;
     dialog.lpstrFile = file;
     dialog.nMaxFile = kPathCapacity;
-    dialog.Flags = OFN_OVERWRITEPROMPT;
+    // Windows' dialog otherwise makes the chosen folder the current one.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
     dialog.lpstrDefExt = L"mp4";
     if (::GetSaveFileNameW(&dialog)) {
         ::SetWindowTextW(g_hwndPathEdit, file);
@@ -230,15 +295,35 @@ void OnCommand(HWND hwnd, int id)
     }
 }
 
-// Frame writes failed because the encoder has gone: the take is stopped as if Stop had been
-// pressed, and the user is told. A report from an earlier take is ignored.
-void OnEncoderLost(HWND hwnd, WPARAM takeId)
+// The encoder has gone or stalled: the take ends as if Stop had been pressed, keeping what the
+// encoder was given, and the user is told. A report from an earlier take is ignored.
+void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
 {
     if (!IsCurrentTake(takeId)) {
         return;
     }
-    OnStop(hwnd);
-    ::MessageBoxW(hwnd, L"Recording stopped: FFmpeg ended unexpectedly.", L"Error", MB_OK);
+    const bool stalled = fault == kEncoderStalled;
+    EndTake(hwnd, stalled ? TakeEnd::EncoderStalled : TakeEnd::EncoderLost);
+    ::MessageBoxW(hwnd,
+                  stalled ? kEncoderStalledText : L"Recording stopped: FFmpeg ended unexpectedly.",
+                  L"Error", MB_OK);
+}
+
+// A take's files have their names: the status line says where the video is, and the user is
+// told of files that kept their start names and of skeleton data that was not saved.
+void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
+{
+    if (!IsRecording()) {
+        ShowStatus(L"Saved: " + take->videoPath);
+    }
+    if (take->keptFirstName) {
+        const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
+        ::MessageBoxW(hwnd, text.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+    }
+    if (!take->unsavedSkeletonFile.empty()) {
+        const std::wstring text = L"Skeleton data could not be saved:\n" + take->unsavedSkeletonFile;
+        ::MessageBoxW(hwnd, text.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+    }
 }
 
 // White background and black text for every control.
@@ -272,8 +357,20 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         // brought up to date whenever the menu opens.
         ShowSaveSkeletonCheck(reinterpret_cast<HMENU>(wParam));
         break;
-    case WM_APP_ENCODER_LOST:
-        OnEncoderLost(hwnd, wParam);
+    case WM_SIZE:
+        PlaceStatusLine(hwnd);
+        break;
+    case WM_TIMER:
+        if (wParam == IDT_DISK_WATCH) {
+            OnDiskWatch(hwnd);
+            return 0;
+        }
+        break;
+    case WM_APP_ENCODER_FAULT:
+        OnEncoderFault(hwnd, wParam, lParam);
+        return 0;
+    case WM_APP_TAKE_FINISHED:
+        OnTakeFinished(hwnd, std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);

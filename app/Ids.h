@@ -8,10 +8,17 @@ constexpr int IDC_START = 2;
 constexpr int IDC_STOP = 3;
 constexpr int IDC_SAVE_PATH = 4;
 constexpr int IDC_PATH_EDIT = 0;
+constexpr int IDC_STATUS = 5;
 constexpr int IDM_QUIT = 101;
 constexpr int IDM_ABOUT = 102;
 constexpr int IDM_SAVE_SKELETON = 103;
 
-// Posted by a take's writer thread to the control window when frame writes fail because the
-// encoder has gone; wParam is the take's id, lParam is unused.
-constexpr UINT WM_APP_ENCODER_LOST = WM_APP + 1;
+// Posted by a take's writer thread to the control window when its encoder fails; wParam is the
+// take's id, lParam the EncoderFault (gone or stalled).
+constexpr UINT WM_APP_ENCODER_FAULT = WM_APP + 1;
+// Posted when a take's files have their names; lParam is a FinishedTake* that the control
+// window deletes.
+constexpr UINT WM_APP_TAKE_FINISHED = WM_APP + 2;
+
+// The control window's timer that watches the take's disk, once a second.
+constexpr UINT_PTR IDT_DISK_WATCH = 1;

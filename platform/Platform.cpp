@@ -23,14 +23,36 @@ BOOL RealLaunchProcess(const wchar_t* application, wchar_t* commandLine,
     startup.cb = sizeof(startup);
     // The program is named by its full path, so the command line's first token is never
     // looked up in the current folder.
-    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &startup, process);
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE,
+                            CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                            process);
+}
+
+// The folder part of a full file path, with its trailing separator ("C:\" for a file at a
+// drive's root), which GetDiskFreeSpaceExW wants.
+std::wstring FolderOf(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool RealFreeDiskSpace(const std::wstring& path, uint64_t& freeBytes)
+{
+    const std::wstring folder = FolderOf(path);
+    ULARGE_INTEGER available = {};
+    if (folder.empty() ||
+        !::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+        return false;
+    }
+    freeBytes = available.QuadPart;
+    return true;
 }
 
 // Written only by tests before the code under test runs; the program never changes them.
 AppDataFolderQuery g_appDataFolderQuery = RealAppDataFolder;
 LocalTimeQuery g_localTimeQuery = ::GetLocalTime;
 ProcessLauncher g_processLauncher = RealLaunchProcess;
+FreeDiskSpaceQuery g_freeDiskSpaceQuery = RealFreeDiskSpace;
 
 } // namespace
 
@@ -47,6 +69,40 @@ void QueryLocalTime(SYSTEMTIME* time)
 BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INFORMATION* process)
 {
     return g_processLauncher(application, commandLine, process);
+}
+
+bool QueryFreeDiskSpace(const std::wstring& path, uint64_t& freeBytes)
+{
+    return g_freeDiskSpaceQuery(path, freeBytes);
+}
+
+std::wstring FullPathOf(const std::wstring& path)
+{
+    if (path.empty()) {
+        return std::wstring();
+    }
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return std::wstring();
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size) {
+        return std::wstring();
+    }
+    full.resize(length);
+    return full;
+}
+
+bool QueryFileSize(const std::wstring& path, uint64_t& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return true;
 }
 
 bool IsExistingFile(const std::wstring& path)
@@ -68,4 +124,9 @@ void SetLocalTimeQuery(LocalTimeQuery query)
 void SetProcessLauncher(ProcessLauncher launcher)
 {
     g_processLauncher = launcher ? launcher : RealLaunchProcess;
+}
+
+void SetFreeDiskSpaceQuery(FreeDiskSpaceQuery query)
+{
+    g_freeDiskSpaceQuery = query ? query : RealFreeDiskSpace;
 }

@@ -1,9 +1,11 @@
 // The few Windows calls that tests need to control, each behind a replaceable seam: the
-// application-data folder query, the local clock and the start of the encoder process.
+// application-data folder query, the local clock, the start of the encoder process and the free
+// space of a disk.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // Fills `folder` with the user's roaming application-data folder (no trailing separator).
@@ -13,10 +15,20 @@ bool QueryAppDataFolder(std::wstring& folder);
 // The local wall-clock time, as GetLocalTime gives it.
 void QueryLocalTime(SYSTEMTIME* time);
 
-// Starts the program at the full path `application` with a writable command line: no inherited
-// handles, CREATE_NO_WINDOW, the caller's environment and current folder. Same result as
-// CreateProcessW.
+// Starts the program at the full path `application` with a writable command line, suspended
+// (the caller resumes its thread): no inherited handles, CREATE_NO_WINDOW, the caller's
+// environment and current folder. Same result as CreateProcessW.
 BOOL LaunchProcess(const wchar_t* application, wchar_t* commandLine, PROCESS_INFORMATION* process);
+
+// Bytes free to this user on the disk that holds the file `path` (its folder is asked). False
+// when that can't be told, for example because the folder does not exist.
+bool QueryFreeDiskSpace(const std::wstring& path, uint64_t& freeBytes);
+
+// `path` made full against the current folder of this moment; empty when it can't be.
+std::wstring FullPathOf(const std::wstring& path);
+
+// The size of the file `path`; false when it can't be read.
+bool QueryFileSize(const std::wstring& path, uint64_t& size);
 
 // True when `path` names an existing file, not a folder (a relative path counts from the
 // current folder).
@@ -29,4 +41,6 @@ using ProcessLauncher = BOOL (*)(const wchar_t* application, wchar_t* commandLin
                                  PROCESS_INFORMATION* process);
 void SetAppDataFolderQuery(AppDataFolderQuery query);
 void SetLocalTimeQuery(LocalTimeQuery query);
+using FreeDiskSpaceQuery = bool (*)(const std::wstring& path, uint64_t& freeBytes);
 void SetProcessLauncher(ProcessLauncher launcher);
+void SetFreeDiskSpaceQuery(FreeDiskSpaceQuery query);

@@ -20,3 +20,16 @@ bool BuildEncoderCommandLine(const std::wstring& path, wchar_t* buffer, std::siz
     std::wmemcpy(buffer, line.c_str(), line.size() + 1);
     return true;
 }
+
+bool BuildRewriteCommandLine(const std::wstring& input, const std::wstring& output,
+                             std::wstring& line)
+{
+    line.clear();
+    if (input.find(L'"') != std::wstring::npos || output.find(L'"') != std::wstring::npos) {
+        return false;
+    }
+    // -n: an output name that someone took meanwhile is never replaced.
+    line = L"ffmpeg.exe -nostdin -n -loglevel error -i \"" + input +
+           L"\" -map 0 -c copy -movflags +faststart \"" + output + L"\"";
+    return true;
+}

@@ -1,17 +1,24 @@
-// The encoder's command line: a fixed prefix that reads raw 640x480 BGRA frames at 30 a second
-// from the frame pipe and writes 4:2:0 H.264, then the output path in double quotes.
+// The encoder's command lines. A take's: a fixed prefix that reads raw 640x480 BGRA frames at 30
+// a second from the frame pipe and writes 4:2:0 H.264 as a fragmented MP4, then the output path
+// in double quotes. The rewrite after a take: the same program copies the fragmented file,
+// without re-encoding, into a standard MP4 whose index comes before its media data.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-// The encoder program that the command line starts, found beside the recorder or on the PATH.
+// The encoder program that the command lines start, found beside the recorder or on the PATH.
 constexpr const wchar_t* kEncoderProgram = L"ffmpeg.exe";
 
-// Everything before the output path, ending in the opening double quote.
+// Everything before the output path, ending in the opening double quote. A keyframe every
+// second and a fragment at least every second, each written out as soon as it is made: a file
+// cut anywhere (the encoder killed, the power gone) still plays everything up to its last whole
+// fragment.
 constexpr const wchar_t* kEncoderCommandPrefix =
     L"ffmpeg.exe -y -f rawvideo -pixel_format bgra -video_size 640x480 -framerate 30 "
-    L"-i \\\\.\\pipe\\vuduvazidozu -c:v libx264 -preset ultrafast -pix_fmt yuv420p \"";
+    L"-i \\\\.\\pipe\\vuduvazidozu -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 30 "
+    L"-movflags +frag_keyframe+empty_moov+default_base_moof -frag_duration 1000000 "
+    L"-flush_packets 1 \"";
 
 // Size of the writable buffer that CreateProcessW receives, terminator included.
 constexpr std::size_t kEncoderCommandCapacity = 1024;
@@ -20,3 +27,8 @@ constexpr std::size_t kEncoderCommandCapacity = 1024;
 // an empty string, when the path contains a double quote (it would end the quoted path and
 // inject arguments) or when the line would not fit `capacity` characters with its terminator.
 bool BuildEncoderCommandLine(const std::wstring& path, wchar_t* buffer, std::size_t capacity);
+
+// The rewrite's command line: `input` copied stream for stream into a new `output` with the
+// index in front. Fails (empty `line`) when a path holds a double quote.
+bool BuildRewriteCommandLine(const std::wstring& input, const std::wstring& output,
+                             std::wstring& line);

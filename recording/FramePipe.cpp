@@ -1,66 +1,117 @@
 #include "recording/FramePipe.h"
 
-namespace {
+#include <sddl.h>
 
-// The pending connection. Static, because a cancelled operation may still complete into it.
-OVERLAPPED g_connect = {};
-bool g_connected = false;
+#include <string>
+
+#include "platform/ScopedHandle.h"
+
+namespace {
 
 constexpr DWORD kCancelBoundMs = 1000;
 
-} // namespace
-
-HANDLE CreateFramePipe()
+// "D:P(A;;GA;;;<the user's SID>)": a protected list that grants the current user alone every
+// access. Empty when the user can't be told.
+std::wstring CurrentUserOnlySddl()
 {
-    return ::CreateNamedPipeW(kFramePipeName, PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+    ScopedHandle token;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        return std::wstring();
+    }
+    token.Reset(raw);
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &size)) {
+        return std::wstring();
+    }
+    wchar_t* sid = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        return std::wstring();
+    }
+    std::wstring sddl = std::wstring(L"D:P(A;;GA;;;") + sid + L")";
+    ::LocalFree(sid);
+    return sddl;
 }
 
-bool BeginFramePipeConnect(HANDLE pipe)
+} // namespace
+
+HANDLE CreateFramePipe(const wchar_t* name)
 {
-    if (g_connect.hEvent == nullptr) {
-        g_connect.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (g_connect.hEvent == nullptr) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.bInheritHandle = FALSE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring sddl = CurrentUserOnlySddl();
+    if (sddl.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        // Without the user's own descriptor the pipe is not made with a looser one.
+        return INVALID_HANDLE_VALUE;
+    }
+    attributes.lpSecurityDescriptor = descriptor;
+    HANDLE pipe = ::CreateNamedPipeW(
+        name, PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0, 0,
+        &attributes);
+    ::LocalFree(descriptor);
+    return pipe;
+}
+
+FramePipeConnect::~FramePipeConnect()
+{
+    if (io.hEvent != nullptr) {
+        ::CloseHandle(io.hEvent);
+    }
+}
+
+bool BeginFramePipeConnect(HANDLE pipe, FramePipeConnect& wait)
+{
+    if (wait.io.hEvent == nullptr) {
+        wait.io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (wait.io.hEvent == nullptr) {
             return false;
         }
     }
-    HANDLE event = g_connect.hEvent;
-    g_connect = OVERLAPPED{};
-    g_connect.hEvent = event;
+    HANDLE event = wait.io.hEvent;
+    wait.io = OVERLAPPED{};
+    wait.io.hEvent = event;
     ::ResetEvent(event);
-    g_connected = false;
-    if (::ConnectNamedPipe(pipe, &g_connect)) {
-        g_connected = true;
+    wait.connected = false;
+    if (::ConnectNamedPipe(pipe, &wait.io)) {
+        wait.connected = true;
         return true;
     }
     switch (::GetLastError()) {
     case ERROR_IO_PENDING:
         return true;
     case ERROR_PIPE_CONNECTED: // a client opened the pipe before the call
-        g_connected = true;
+        wait.connected = true;
         return true;
     default:
         return false;
     }
 }
 
-bool FinishFramePipeConnect(HANDLE pipe, HANDLE encoder, DWORD timeoutMs)
+bool FinishFramePipeConnect(HANDLE pipe, FramePipeConnect& wait, HANDLE encoder, DWORD timeoutMs,
+                            bool& abandoned)
 {
-    if (g_connected) {
+    abandoned = false;
+    if (wait.connected) {
         return true;
     }
-    HANDLE waits[] = {g_connect.hEvent, encoder};
+    HANDLE waits[] = {wait.io.hEvent, encoder};
     DWORD woken =
         encoder == nullptr ? WAIT_TIMEOUT : ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
     DWORD bytes = 0;
     if (woken == WAIT_OBJECT_0) {
-        return ::GetOverlappedResult(pipe, &g_connect, &bytes, FALSE) != FALSE;
+        return ::GetOverlappedResult(pipe, &wait.io, &bytes, FALSE) != FALSE;
     }
-    ::CancelIoEx(pipe, &g_connect);
-    if (::WaitForSingleObject(g_connect.hEvent, kCancelBoundMs) == WAIT_OBJECT_0) {
+    ::CancelIoEx(pipe, &wait.io);
+    if (::WaitForSingleObject(wait.io.hEvent, kCancelBoundMs) == WAIT_OBJECT_0) {
         // A client that came in the same moment as the give-up still counts.
-        return ::GetOverlappedResult(pipe, &g_connect, &bytes, FALSE) != FALSE;
+        return ::GetOverlappedResult(pipe, &wait.io, &bytes, FALSE) != FALSE;
     }
+    abandoned = true;
     return false;
 }
 

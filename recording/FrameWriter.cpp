@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "recording/SkeletonCsv.h"
 #include "sensor/Frame.h"
 
 namespace {
@@ -29,10 +28,12 @@ struct FrameWriter {
     HANDLE thread = nullptr; // for the stop to wait on and cancel; closed with this record
     OVERLAPPED io = {};      // the write in progress; its event is the writer thread's
     EncoderLostReport report;
-    bool skeletonRows = false;
+    std::unique_ptr<SkeletonCsvFile> skeletonRows; // writer thread only, until it ends
 
     std::atomic<bool> finishing{false}; // no more frames will be put
     std::atomic<bool> givingUp{false};  // hand over nothing more
+    std::atomic<bool> stalled{false};   // the writer gave up on an encoder that took nothing
+    std::atomic<bool> rowsComplete{false};
     std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
@@ -48,6 +49,26 @@ struct FrameWriter {
 
 namespace {
 
+// Tells the control window, once, what became of the encoder.
+void ReportEncoderFault(const FrameWriter& writer, EncoderFault fault)
+{
+    if (writer.report.window != nullptr) {
+        ::PostMessageW(writer.report.window, writer.report.message, writer.report.tag, fault);
+    }
+}
+
+// While the take runs, an encoder that has taken nothing for kTakeStallMs is given up on: the
+// writer stops, and the take is told.
+void GiveUpIfStalled(FrameWriter& writer)
+{
+    if (!writer.finishing.load() && !writer.stalled.load() &&
+        NowMs() - writer.progressMs.load() > kTakeStallMs) {
+        writer.stalled.store(true);
+        writer.givingUp.store(true);
+        ReportEncoderFault(writer, kEncoderStalled);
+    }
+}
+
 // Waits for the write in `writer.io` to complete, giving up when told to. Returns true when
 // all `bytes` were taken.
 bool AwaitWrite(FrameWriter& writer, DWORD bytes)
@@ -57,6 +78,7 @@ bool AwaitWrite(FrameWriter& writer, DWORD bytes)
             DWORD taken = 0;
             return ::GetOverlappedResult(writer.pipe, &writer.io, &taken, FALSE) && taken == bytes;
         }
+        GiveUpIfStalled(writer);
         if (writer.givingUp.load()) {
             ::CancelIoEx(writer.pipe, &writer.io);
             if (::WaitForSingleObject(writer.io.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) {
@@ -87,14 +109,6 @@ bool WriteFrame(FrameWriter& writer, const BYTE* pixels)
     return whole;
 }
 
-// Tells the control window, once, that the encoder has gone.
-void ReportEncoderLost(const FrameWriter& writer)
-{
-    if (writer.report.window != nullptr) {
-        ::PostMessageW(writer.report.window, writer.report.message, writer.report.tag, 0);
-    }
-}
-
 void RunWriter(FrameWriter& writer)
 {
     while (!writer.givingUp.load()) {
@@ -110,15 +124,16 @@ void RunWriter(FrameWriter& writer)
                 // A cancelled write was given up by the stop; anything else means the encoder
                 // has gone, and this pipe takes nothing more.
                 if (::GetLastError() != ERROR_OPERATION_ABORTED) {
-                    ReportEncoderLost(writer);
+                    ReportEncoderFault(writer, kEncoderGone);
                 }
                 return;
             }
             const int64_t videoFrame = writer.framesWritten.fetch_add(1);
             if (writer.skeletonRows) {
-                SkeletonCsvAppend(
-                    SkeletonCsvFrame{videoFrame, slot->colorFrameNumber, slot->colorTimeMs,
-                                     slot->hasSkeletons ? &slot->skeletons : nullptr});
+                SkeletonCsvAppend(*writer.skeletonRows,
+                                  SkeletonCsvFrame{videoFrame, slot->colorFrameNumber,
+                                                   slot->colorTimeMs,
+                                                   slot->hasSkeletons ? &slot->skeletons : nullptr});
             }
         }
         FrameQueuePop(*writer.queue);
@@ -139,6 +154,9 @@ DWORD WINAPI WriterThread(LPVOID parameter)
     std::shared_ptr<FrameWriter> writer = *static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     delete static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     RunWriter(*writer);
+    if (writer->skeletonRows) {
+        writer->rowsComplete.store(SkeletonCsvClose(*writer->skeletonRows));
+    }
     if (writer->ioPending) {
         // The write may still complete into writer->io: the record and its event are kept for
         // good rather than let that memory be reused.
@@ -153,12 +171,13 @@ DWORD WINAPI WriterThread(LPVOID parameter)
 } // namespace
 
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report, bool skeletonRows)
+                                              const EncoderLostReport& report,
+                                              std::unique_ptr<SkeletonCsvFile> skeletonRows)
 {
     auto writer = std::make_shared<FrameWriter>();
     writer->queue = std::move(queue);
     writer->report = report;
-    writer->skeletonRows = skeletonRows;
+    writer->skeletonRows = std::move(skeletonRows);
     writer->io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (writer->io.hEvent == nullptr) {
         return nullptr;
@@ -208,6 +227,8 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
         }
     }
     result.ended = ended;
+    result.stalled = result.stalled || writer.stalled.load();
+    result.rowsComplete = ended && writer.rowsComplete.load();
     result.framesWritten = writer.framesWritten.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;
@@ -216,4 +237,9 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
 int64_t FrameWriterFramesWritten(const FrameWriter& writer)
 {
     return writer.framesWritten.load();
+}
+
+int64_t FrameWriterWaitingMs(const FrameWriter& writer)
+{
+    return writer.waiting.load() ? NowMs() - writer.progressMs.load() : 0;
 }

@@ -1,9 +1,11 @@
 // The writer thread of a take: it alone writes the frame pipe, taking the frames from the take's
 // queue in order, and at the stop hands the encoder what is still queued, within bounds.
 //
-// The encoder is judged by its progress only: one that has taken no bytes for kStallMs while a
-// write waits is stalled. An encoder that keeps taking bytes, however slowly, is never called
-// stalled; it gets what is queued for up to kDrainMs after the stop began.
+// The encoder is judged by its progress only. While the take runs, one that has taken no bytes
+// for kTakeStallMs is stalled: the writer gives up on it and says so. Once the stop began, one
+// that takes nothing for kStallMs is stalled. An encoder that keeps taking bytes, however
+// slowly, is never called stalled; it gets what is queued for up to kDrainMs after the stop
+// began.
 #pragma once
 
 #include <windows.h>
@@ -12,12 +14,20 @@
 #include <memory>
 
 #include "recording/FrameQueue.h"
+#include "recording/SkeletonCsv.h"
 
+constexpr DWORD kTakeStallMs = 10000;
 constexpr DWORD kStallMs = 2000;
 constexpr DWORD kDrainMs = 5000;
 
-// Where the writer reports, once, that frame writes fail because the encoder has gone: it posts
-// `message` with `tag` as wParam to `window` (nothing when window is null).
+// What went wrong with the encoder while the take ran.
+enum EncoderFault : LPARAM {
+    kEncoderGone = 0,    // frame writes fail: the encoder has ended or closed its input
+    kEncoderStalled = 1, // the encoder has taken nothing for kTakeStallMs
+};
+
+// Where the writer reports, once, that the encoder has failed: it posts `message` with `tag` as
+// wParam and the EncoderFault as lParam to `window` (nothing when window is null).
 struct EncoderLostReport {
     HWND window = nullptr;
     UINT message = 0;
@@ -30,16 +40,19 @@ struct FrameWriter;
 struct FrameWriterResult {
     int64_t framesWritten = 0;   // whole frames the encoder took
     int64_t framesAbandoned = 0; // queued frames that never reached it
-    bool stalled = false;        // the encoder had taken no bytes for kStallMs
+    bool stalled = false;        // the encoder had stopped taking bytes (see above)
     bool ended = false;          // the writer thread has ended (else it ends by itself later)
+    bool rowsComplete = false;   // it had a skeleton file, closed with every row in it
 };
 
 // Starts the writer thread on its own duplicate of `pipe` (connected, overlapped), taking frames
 // from `queue`. The thread holds the queue and its pipe handle until it ends, so nothing it uses
-// is freed or closed under it. With `skeletonRows`, each frame the encoder takes also gets its
-// rows in the open skeleton file. Null when the thread can't be started.
+// is freed or closed under it. With `skeletonRows` (an open skeleton file, which the writer then
+// owns and closes when it ends), each frame the encoder takes also gets its rows there. Null
+// when the thread can't be started; the file is closed then too.
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report, bool skeletonRows);
+                                              const EncoderLostReport& report,
+                                              std::unique_ptr<SkeletonCsvFile> skeletonRows);
 
 // Main thread, after the last frame was put: lets the writer hand over what is queued and flush
 // the pipe, and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the
@@ -49,3 +62,7 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer);
 
 // Frames the encoder has taken so far; any thread.
 int64_t FrameWriterFramesWritten(const FrameWriter& writer);
+
+// Milliseconds since the encoder last took bytes while a write waits on it; 0 while none waits.
+// Any thread.
+int64_t FrameWriterWaitingMs(const FrameWriter& writer);

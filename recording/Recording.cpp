@@ -4,36 +4,34 @@
 #include <memory>
 
 #include "platform/Platform.h"
-#include "platform/ProcessFamily.h"
 #include "platform/ProgramSearch.h"
-#include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
+#include "recording/EncoderStream.h"
 #include "recording/FramePipe.h"
 #include "recording/FrameQueue.h"
 #include "recording/FrameTimeline.h"
-#include "recording/FrameWriter.h"
 #include "recording/RecordingFileName.h"
 #include "recording/SkeletonCsv.h"
-#include "settings/Settings.h"
 
 namespace {
 
-// A take runs. Set once the encoder is connected and the writer runs, cleared last at the stop.
+// A take runs. Set once the encoder is connected and the writer runs, cleared at the stop.
 std::atomic<bool> g_isRecording{false};
-// Counts takes; a take's id goes with its encoder-lost report.
+// Counts takes; a take's id goes with its fault reports.
 std::atomic<WPARAM> g_takeId{0};
 HWND g_reportWindow = nullptr;
-UINT g_reportMessage = 0;
+UINT g_faultMessage = 0;
+UINT g_finishedMessage = 0;
 
 // The running take; main thread only.
-HANDLE g_pipe = nullptr;
-PROCESS_INFORMATION g_encoder = {};
-SYSTEMTIME g_recordStart = {};
-std::wstring g_outputPath;
-std::shared_ptr<FrameWriter> g_writer;
-// The take's skeleton file: asked for, and made at the start.
-bool g_savingSkeletons = false;
-bool g_skeletonFileMade = false;
+struct Take {
+    std::shared_ptr<EncoderStream> video;
+    TakeFiles files;
+    SYSTEMTIME start = {};
+    std::wstring encoderProgram;
+    bool savingSkeletons = false;
+};
+Take g_take;
 
 // What the render thread feeds; guarded by g_feedLock, which the main thread holds only to
 // hand a take's queue over or take it back. A slim reader/writer lock needs no kernel object:
@@ -68,56 +66,6 @@ int64_t TicksPerSecond()
     return frequency.QuadPart;
 }
 
-// True when the pipe's client is the started encoder or a process it started (a launcher named
-// ffmpeg.exe starts the real encoder), so that no other program receives the frames. The
-// encoder's handle is held meanwhile, so no other process can have its id.
-bool ClientIsEncoder(HANDLE pipe, const PROCESS_INFORMATION& encoder)
-{
-    DWORD clientId = FramePipeClientProcessId(pipe);
-    return clientId != 0 &&
-           IsSameOrDescendantProcess(clientId, encoder.hProcess, encoder.dwProcessId);
-}
-
-// How long the end of a terminated encoder is awaited, so the next start finds none.
-constexpr DWORD kTerminationWaitMs = 2000;
-
-// Ends the encoder (termination is asynchronous, so its end is awaited, within a bound).
-void TerminateEncoder(const PROCESS_INFORMATION& encoder, UINT exitCode)
-{
-    ::TerminateProcess(encoder.hProcess, exitCode);
-    ::WaitForSingleObject(encoder.hProcess, kTerminationWaitMs);
-}
-
-// Closes the encoder's handles; a process still running goes on by itself.
-void ReleaseEncoder(PROCESS_INFORMATION& encoder)
-{
-    if (encoder.hProcess != nullptr) {
-        ::CloseHandle(encoder.hProcess);
-    }
-    if (encoder.hThread != nullptr) {
-        ::CloseHandle(encoder.hThread);
-    }
-    encoder = PROCESS_INFORMATION{};
-}
-
-// Ends an encoder whose start failed.
-void EndFailedEncoder(PROCESS_INFORMATION& encoder)
-{
-    TerminateEncoder(encoder, 0);
-    ReleaseEncoder(encoder);
-}
-
-// Gives the encoder, whose input is closed, kEncoderExitWaitMs to finish its file. One that
-// had stalled and has not ended since is hung and is ended; any other is only slow and goes on
-// by itself.
-void AwaitEncoderEnd(PROCESS_INFORMATION& encoder, bool stalled)
-{
-    if (::WaitForSingleObject(encoder.hProcess, kEncoderExitWaitMs) != WAIT_OBJECT_0 && stalled) {
-        TerminateEncoder(encoder, 1);
-    }
-    ReleaseEncoder(encoder);
-}
-
 // One line for a debugger (and the benchmarks) on how a take went, in UTF-8.
 void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64_t dropped)
 {
@@ -146,121 +94,106 @@ std::shared_ptr<FrameQueue> CloseFeed()
     return queue;
 }
 
-} // namespace
-
-void SetEncoderLostReport(HWND window, UINT message)
+// The take's skeleton file, made at `path`; null when it can't be made.
+std::unique_ptr<SkeletonCsvFile> OpenSkeletonFile(const std::wstring& path)
 {
-    g_reportWindow = window;
-    g_reportMessage = message;
+    auto file = std::make_unique<SkeletonCsvFile>();
+    if (!SkeletonCsvOpen(*file, path)) {
+        SkeletonCsvClose(*file);
+        ::DeleteFileW(path.c_str());
+        return nullptr;
+    }
+    return file;
 }
 
-bool StartRecording(const std::wstring& path, bool saveSkeletons)
+} // namespace
+
+void SetRecordingReports(HWND window, UINT faultMessage, UINT finishedMessage)
+{
+    g_reportWindow = window;
+    g_faultMessage = faultMessage;
+    g_finishedMessage = finishedMessage;
+}
+
+StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
 {
     wchar_t commandLine[kEncoderCommandCapacity];
     if (!BuildEncoderCommandLine(path, commandLine, kEncoderCommandCapacity)) {
-        return false;
+        return StartResult::Failed;
     }
-    QueryLocalTime(&g_recordStart);
-    g_outputPath = path;
+    uint64_t freeBytes = 0;
+    if (QueryFreeDiskSpace(path, freeBytes) && freeBytes < kStartFreeBytes) {
+        return StartResult::NotEnoughSpace;
+    }
+    Take take;
+    QueryLocalTime(&take.start);
+    take.files = TakeFilesFor(path, saveSkeletons);
+    take.savingSkeletons = saveSkeletons;
+    take.encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
 
-    auto queue = std::make_shared<FrameQueue>();
-    if (!FrameQueueOpen(*queue, kFrameQueueSlots)) {
-        return false;
+    std::unique_ptr<SkeletonCsvFile> skeletons;
+    if (saveSkeletons) {
+        skeletons = OpenSkeletonFile(SkeletonCsvPathFor(path));
     }
-    ScopedHandle pipe(CreateFramePipe());
-    if (!pipe.IsValid() || !BeginFramePipeConnect(pipe.Get())) {
-        return false;
-    }
-    PROCESS_INFORMATION encoder = {};
-    const std::wstring encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
-    if (encoderProgram.empty() || !LaunchProcess(encoderProgram.c_str(), commandLine, &encoder)) {
-        FinishFramePipeConnect(pipe.Get(), nullptr, 0);
-        return false;
-    }
-    if (!FinishFramePipeConnect(pipe.Get(), encoder.hProcess, kEncoderConnectTimeoutMs) ||
-        !ClientIsEncoder(pipe.Get(), encoder)) {
-        EndFailedEncoder(encoder);
-        return false;
-    }
+    const bool skeletonFileMade = skeletons != nullptr;
     const WPARAM takeId = g_takeId.load() + 1;
-    const bool skeletonFileMade = saveSkeletons && SkeletonCsvOpen(SkeletonCsvPathFor(path));
-    std::shared_ptr<FrameWriter> writer = FrameWriterStart(
-        queue, pipe.Get(), EncoderLostReport{g_reportWindow, g_reportMessage, takeId},
-        skeletonFileMade);
-    if (!writer) {
+    take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine,
+                                    EncoderLostReport{g_reportWindow, g_faultMessage, takeId},
+                                    std::move(skeletons));
+    if (!take.video) {
         if (skeletonFileMade) {
-            SkeletonCsvClose();
             ::DeleteFileW(SkeletonCsvPathFor(path).c_str());
         }
-        EndFailedEncoder(encoder);
-        return false;
+        return StartResult::Failed;
     }
-    g_savingSkeletons = saveSkeletons;
-    g_skeletonFileMade = skeletonFileMade;
-
     g_takeId.store(takeId);
-    g_pipe = pipe.Release();
-    g_encoder = encoder;
-    g_writer = writer;
+    g_take = std::move(take);
     {
         FeedLock lock;
-        g_feedQueue = queue;
+        g_feedQueue = EncoderStreamQueue(*g_take.video);
         g_timelineStarted = false;
     }
     g_isRecording.store(true);
-    return true;
+    return StartResult::Started;
 }
 
-StoppedTake StopRecording()
+bool StopRecording(TakeEnd why)
 {
-    StoppedTake stopped;
     if (!g_isRecording.load()) {
-        return stopped;
+        return false;
     }
     std::shared_ptr<FrameQueue> queue = CloseFeed();
-    FrameWriterResult result = FrameWriterFinish(*g_writer);
-    g_writer.reset();
-    // The encoder sees the end of its input.
-    ::DisconnectNamedPipe(g_pipe);
-    ::CloseHandle(g_pipe);
-    g_pipe = nullptr;
-    AwaitEncoderEnd(g_encoder, result.stalled);
-    // A writer that is still running may still be writing rows: its file is not touched.
-    const bool skeletonsSaved = g_skeletonFileMade && result.ended && SkeletonCsvClose();
-
-    SYSTEMTIME end = {};
-    QueryLocalTime(&end);
-    std::wstring finalName = MakeRecordingFileName(g_outputPath, g_recordStart, end);
-    // MoveFileW never replaces: an existing file of that name keeps this one under its start
-    // name, and its skeleton file with it.
-    const bool renamed =
-        !finalName.empty() && ::MoveFileW(g_outputPath.c_str(), finalName.c_str()) != FALSE;
-    std::wstring skeletonFile = SkeletonCsvPathFor(g_outputPath);
-    if (renamed && g_skeletonFileMade &&
-        ::MoveFileW(skeletonFile.c_str(), SkeletonCsvPathFor(finalName).c_str())) {
-        skeletonFile = SkeletonCsvPathFor(finalName);
-    }
-    if (g_savingSkeletons && !skeletonsSaved) {
-        stopped.unsavedSkeletonFile = skeletonFile;
-    }
-    // A name that could not be formed leaves the file, and LastPath, at the start name.
-    WriteLastPath(finalName.empty() ? g_outputPath : finalName);
-    ReportTake(renamed ? finalName : g_outputPath, result, FrameQueueDropped(*queue));
-
-    g_savingSkeletons = false;
-    g_skeletonFileMade = false;
+    TakeToFinish finish;
+    finish.written = CloseEncoderInput(*g_take.video);
+    ReportTake(g_take.files.video.startPath, finish.written, FrameQueueDropped(*queue));
+    finish.video = std::move(g_take.video);
+    finish.files = g_take.files;
+    finish.start = g_take.start;
+    finish.end = why;
+    finish.encoderProgram = g_take.encoderProgram;
+    finish.savingSkeletons = g_take.savingSkeletons;
+    finish.reportWindow = g_reportWindow;
+    finish.reportMessage = g_finishedMessage;
+    g_take = Take{};
     g_isRecording.store(false);
-    return stopped;
+    const bool stalled = finish.written.stalled;
+    FinishTakeInBackground(std::move(finish));
+    return stalled;
 }
 
 void LeaveRecordingAtExit()
 {
-    if (!g_isRecording.load() || !g_writer) {
-        return;
+    if (g_isRecording.load()) {
+        CloseFeed();
+        const FrameWriterResult written = CloseEncoderInput(*g_take.video);
+        AwaitEncoderEnd(*g_take.video, g_take.files.video.startPath, written.stalled, nullptr,
+                        kEncoderExitWaitMs);
+        g_take = Take{};
+        g_isRecording.store(false);
     }
-    CloseFeed();
-    if (FrameWriterFinish(*g_writer).ended && g_skeletonFileMade) {
-        SkeletonCsvClose();
+    if (!AwaitFinishingTakes(kQuitFinishWaitMs)) {
+        AbandonFinishingTakes();
+        AwaitFinishingTakes(kEncoderExitWaitMs);
     }
 }
 
@@ -272,6 +205,13 @@ bool IsRecording()
 bool IsCurrentTake(WPARAM takeId)
 {
     return g_isRecording.load() && takeId == g_takeId.load();
+}
+
+bool IsTakeDiskFull()
+{
+    uint64_t freeBytes = 0;
+    return g_isRecording.load() && QueryFreeDiskSpace(g_take.files.video.startPath, freeBytes) &&
+           freeBytes < kTakeFreeBytes;
 }
 
 void FeedRecording(const RenderedFrame& frame)
@@ -292,7 +232,10 @@ void FeedRecording(const RenderedFrame& frame)
     }
     const bool isNew = frame.sequence != g_lastQueuedSequence;
     const int due = FrameTimelineFramesDue(g_timeline, now, isNew);
-    if (due > 0 && FrameQueuePut(*g_feedQueue, frame, due)) {
+    if (due > 0) {
+        // Frames that find the queue full are dropped and counted once: the timeline moves on
+        // past them, so the video misses them rather than catching up with repeats.
+        FrameQueuePut(*g_feedQueue, frame, due);
         FrameTimelineCountWritten(g_timeline, due);
         g_lastQueuedSequence = frame.sequence;
     }

@@ -1,51 +1,63 @@
-// Start and stop of a take, and what the render thread hands it: the frame pipe, the encoder
-// process, the take's frame queue, writer thread and 30 fps timeline, and the final timestamped
-// name. Start and stop run on the user-interface thread.
+// Start and stop of a take, and what the render thread hands it. A take owns its video stream
+// (encoder, pipe, queue, writer), its files, its 30 fps timeline and the watch on its disk. At
+// the stop the frames are handed over on the user-interface thread, within bounds; the
+// encoder's end, the rewrite and the naming of the files go on in the background (TakeFinish).
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
+#include "recording/TakeFinish.h"
 #include "sensor/RenderLoop.h"
 
-// How long a start waits for the encoder to open the frame pipe.
-constexpr DWORD kEncoderConnectTimeoutMs = 10000;
-// How long a stop waits for the encoder to end once its input was closed.
-constexpr DWORD kEncoderExitWaitMs = 5000;
+// A take starts only with this much free space on its disk...
+constexpr uint64_t kStartFreeBytes = 256ull * 1024 * 1024;
+// ...and ends when the free space falls below this.
+constexpr uint64_t kTakeFreeBytes = 64ull * 1024 * 1024;
 
-// Where a take reports that its encoder has gone: `message` is posted to `window` with the take's
-// id as wParam (see IsCurrentTake). Main thread, before the first start.
-void SetEncoderLostReport(HWND window, UINT message);
+// Where a take reports. `faultMessage` is posted with the take's id as wParam (see
+// IsCurrentTake) and an EncoderFault as lParam when its encoder fails; `finishedMessage` with a
+// new FinishedTake* as lParam when its files have their names. Main thread, before the first
+// start.
+void SetRecordingReports(HWND window, UINT faultMessage, UINT finishedMessage);
 
-// Creates the frame pipe, starts the encoder for `path` and waits (bounded) until that encoder
-// has opened the pipe; then the take runs. With `saveSkeletons` the take also writes its
-// skeleton file beside the video (a file that can't be made does not stop the take). On failure
-// nothing is left behind (no pipe, no encoder, no handle, no file) and false is returned.
-// Precondition: no take runs.
-bool StartRecording(const std::wstring& path, bool saveSkeletons = false);
-
-// What the user is told after a stop.
-struct StoppedTake {
-    std::wstring unsavedSkeletonFile; // the skeleton file that could not be saved, or empty
+enum class StartResult {
+    Started,
+    NotEnoughSpace, // the disk has less than kStartFreeBytes free: nothing was started
+    Failed,         // the encoder could not be started or did not connect
 };
 
-// Ends the running take: the writer hands the encoder what is queued and the pipe is closed,
-// within bounds; the encoder is given kEncoderExitWaitMs to end (only one that had stalled is
-// then ended); the video, and its skeleton file, move to their timestamped names, and the
-// video's is stored as LastPath. Does nothing unless a take runs.
-StoppedTake StopRecording();
+// Starts a take to the full path `path`: checks the disk, creates the frame pipe, starts the
+// encoder and waits (bounded) until it has opened the pipe; then the take runs. With
+// `saveSkeletons` the take also writes its skeleton file beside the video (a file that can't be
+// made does not stop the take). On failure nothing is left behind (no pipe, no encoder, no
+// handle, no file). Precondition: no take runs.
+StartResult StartRecording(const std::wstring& path, bool saveSkeletons = false);
 
-// At the program's end, with the render thread stopped: a running take is not stopped, but the
-// frames it has taken are handed to the encoder first, within the stop's bounds. The file keeps
-// its start name; the encoder sees its input end when the process ends.
+// Ends the running take for `why`: the writer hands the encoder what is queued and the pipe is
+// closed, within bounds; then the take finishes in the background (its report follows). Returns
+// true when the encoder had stopped taking frames and was given up on (it is then ended). Does
+// nothing unless a take runs.
+bool StopRecording(TakeEnd why = TakeEnd::Stopped);
+
+// At the program's end, with the render thread stopped: a running take is not named, but the
+// frames it has taken are handed to the encoder and its end is awaited, within the stop's bounds,
+// so the file under the start name is whole. Takes still finishing get up to kQuitFinishWaitMs,
+// then give up and keep their start names.
+constexpr DWORD kQuitFinishWaitMs = 10000;
 void LeaveRecordingAtExit();
 
-// A take runs (from a successful start to the end of its stop).
+// A take runs (from a successful start to its stop).
 bool IsRecording();
 
-// True when `takeId` (the wParam of an encoder-lost report) names the take that runs now.
+// True when `takeId` (the wParam of a fault report) names the take that runs now.
 bool IsCurrentTake(WPARAM takeId);
+
+// Main thread, about once a second while a take runs: true when the take's disk has less than
+// kTakeFreeBytes free, so the take must end.
+bool IsTakeDiskFull();
 
 // Render thread, after every pass: puts the frames that the take's timeline calls for into the
 // take's queue. Never waits for the encoder.

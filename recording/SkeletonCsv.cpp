@@ -23,10 +23,6 @@ constexpr const char* kJointFields[] = {"_x", "_y", "_z", "_u", "_v", "_state"};
 constexpr size_t kMaxRowBytes = 8 * 27 + 60 * 16 + 60 * 12 + 2;
 constexpr size_t kBufferBytes = NUI_SKELETON_COUNT * kMaxRowBytes;
 
-ScopedHandle g_file;   // the file made by the last Open, until Close
-bool g_failed = false; // the last Open or a write since has failed
-std::string g_buffer;  // one frame's rows; its capacity is reserved once, at Open
-
 // Appends the decimal text of any integer or float: std::to_chars gives the shortest text that
 // reads back exactly, with a '.' whatever the locale.
 template <typename Number> void AppendNumber(std::string& out, Number value)
@@ -98,13 +94,13 @@ void AppendHeader(std::string& out)
 }
 
 // Writes the buffer with one call; a short or failed write marks the file failed.
-void WriteBuffer()
+void WriteBuffer(SkeletonCsvFile& file)
 {
     DWORD written = 0;
-    if (!::WriteFile(g_file.Get(), g_buffer.data(), static_cast<DWORD>(g_buffer.size()), &written,
-                     nullptr) ||
-        written != g_buffer.size()) {
-        g_failed = true;
+    if (!::WriteFile(file.handle.Get(), file.buffer.data(), static_cast<DWORD>(file.buffer.size()),
+                     &written, nullptr) ||
+        written != file.buffer.size()) {
+        file.failed = true;
     }
 }
 
@@ -119,43 +115,43 @@ std::wstring SkeletonCsvPathFor(const std::wstring& videoPath)
     return videoPath.substr(0, hasExtension ? dot : videoPath.size()) + L".skeleton.csv";
 }
 
-bool SkeletonCsvOpen(const std::wstring& path)
+bool SkeletonCsvOpen(SkeletonCsvFile& file, const std::wstring& path)
 {
-    g_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    g_failed = !g_file.IsValid();
-    if (g_failed) {
+    file.handle.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.failed = !file.handle.IsValid();
+    if (file.failed) {
         return false;
     }
     try {
-        g_buffer.reserve(kBufferBytes);
+        file.buffer.reserve(kBufferBytes);
     } catch (const std::bad_alloc&) {
-        g_failed = true;
+        file.failed = true;
         return false;
     }
-    g_buffer.clear();
-    AppendHeader(g_buffer);
-    WriteBuffer();
-    return !g_failed;
+    file.buffer.clear();
+    AppendHeader(file.buffer);
+    WriteBuffer(file);
+    return !file.failed;
 }
 
-void SkeletonCsvAppend(const SkeletonCsvFrame& frame)
+void SkeletonCsvAppend(SkeletonCsvFile& file, const SkeletonCsvFrame& frame)
 {
-    if (!g_file.IsValid() || g_failed) {
+    if (!file.handle.IsValid() || file.failed) {
         return;
     }
-    g_buffer.clear();
-    AppendSkeletonCsvRows(g_buffer, frame);
-    if (!g_buffer.empty()) {
-        WriteBuffer();
+    file.buffer.clear();
+    AppendSkeletonCsvRows(file.buffer, frame);
+    if (!file.buffer.empty()) {
+        WriteBuffer(file);
     }
 }
 
-bool SkeletonCsvClose()
+bool SkeletonCsvClose(SkeletonCsvFile& file)
 {
-    const bool complete = g_file.IsValid() && !g_failed;
-    g_file.Reset();
-    g_failed = false;
+    const bool complete = file.handle.IsValid() && !file.failed;
+    file.handle.Reset();
+    file.failed = false;
     return complete;
 }
 

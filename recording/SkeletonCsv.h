@@ -9,7 +9,8 @@
 // float), _u, _v (the overlay's point in the 640x480 picture) and _state (0, 1 or 2).
 // time_s is frame / 30 with exactly six decimals. Numbers never depend on the user's locale.
 //
-// One thread uses the file procedures at a time; the formatter is pure.
+// A file belongs to the take that made it and is used by one thread at a time; the formatter
+// is pure.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +18,15 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ScopedHandle.h"
 #include "sensor/NuiApi.h"
+
+// One open skeleton file: its handle, whether a write has failed, and one frame's rows.
+struct SkeletonCsvFile {
+    ScopedHandle handle;
+    bool failed = false;
+    std::string buffer; // its capacity is reserved once, at open
+};
 
 // What one video frame carries into the skeleton file.
 struct SkeletonCsvFrame {
@@ -34,14 +43,14 @@ std::wstring SkeletonCsvPathFor(const std::wstring& videoPath);
 
 // Creates the file at `path`, replacing one that is there, and writes the header row. Returns
 // false when it can't be created or written; the file then counts as failed.
-bool SkeletonCsvOpen(const std::wstring& path);
+bool SkeletonCsvOpen(SkeletonCsvFile& file, const std::wstring& path);
 
 // Writes the rows of `frame` with one WriteFile call; nothing when no one is tracked. Does
 // nothing when no file is open or a write has failed before (the file then stays failed).
-void SkeletonCsvAppend(const SkeletonCsvFrame& frame);
+void SkeletonCsvAppend(SkeletonCsvFile& file, const SkeletonCsvFrame& frame);
 
 // Closes the file. True only when it was opened and every row reached it.
-bool SkeletonCsvClose();
+bool SkeletonCsvClose(SkeletonCsvFile& file);
 
 // Appends to `out` one row for each tracked record of frame.skeletons, in record order; nothing
 // when skeletons is null or no record is tracked.

@@ -98,7 +98,7 @@ void RunCase(const char* name, double seconds, double stallAt, double stallFor)
     g_reader.frames = 0;
     g_reader.start = Now();
     SetProcessLauncher(StartReader);
-    if (!StartRecording(L"bench.mp4")) {
+    if (StartRecording(FullPathOf(L"bench.mp4")) != StartResult::Started) {
         std::printf("the take did not start\n");
         return;
     }
@@ -125,6 +125,7 @@ void RunCase(const char* name, double seconds, double stallAt, double stallFor)
     double elapsed = Now() - g_reader.start;
     long taken = g_reader.frames.load();
     StopRecording();
+    AwaitFinishingTakes(30000);
     g_readerThread.join();
     SetProcessLauncher(nullptr);
 

@@ -9,7 +9,8 @@ import unittest
 
 from nvr import RecorderTestCase, env, image, video
 from nvr.recorder import ID_PATH_EDIT, IDM_QUIT, Recorder
-from nvr.recording import (ENCODER_LOST_TEXT, ERROR_CAPTION, FAILED_START_TEXT, FINAL_NAME,
+from nvr.recording import (ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT, ERROR_CAPTION,
+                           FAILED_START_TEXT, FINAL_NAME,
                            FRAMES_PER_SECOND, FrameReport, Take, clock_24h, encoders_of, is_idle,
                            relay_env, relay_runs, stage_files)
 from nvr.stage import ENCODER
@@ -24,6 +25,12 @@ ENCODER_EXIT_WAIT = 5.0
 # The relay's Linux ffmpeg finishes a file in well under this.
 ENCODER_END_TIMEOUT = 60.0
 QUIET_PERIOD = 1.5
+
+
+def full_path(path, folder):
+    """The Windows path that the program makes of `path` typed while `folder` (Linux) was its
+    current folder."""
+    return path if ":" in path else env.to_windows_path(folder).rstrip("\\") + "\\" + path
 
 
 class RecordingTests(RecorderTestCase):
@@ -70,10 +77,11 @@ class RecordingTests(RecorderTestCase):
 
     def assert_renamed_take(self, path, folder):
         """After a stop: the file is under its final name, which is LastPath, and no longer
-        under its start name `path`. Returns the final name's Linux path."""
+        under its start name `path` (a bare name is made full against `folder`, the current
+        folder at the start). Returns the final name's Linux path."""
         name = FINAL_NAME.match(env.read_last_path() or "")
         self.assertIsNotNone(name, f"LastPath {env.read_last_path()!r} is no final name")
-        self.assertEqual(name["path"], path)
+        self.assertEqual(name["path"], full_path(path, folder))
         self.assertFalse(os.path.exists(os.path.join(folder, path.rsplit("\\", 1)[-1])),
                          "the file is still under its start name")
         return os.path.join(folder, name[0].rsplit("\\", 1)[-1])
@@ -180,22 +188,22 @@ class RecordingTests(RecorderTestCase):
             self.assertGreaterEqual(shown[1] - shown[0], FRAMES_PER_SECOND // 2,
                                     f"the picture showed frames {shown} a second apart")
             take.click_stop()
+            # An encoder that stopped taking frames is hung: the stop ends it and says so.
+            self.assert_error_box(rec, ENCODER_STALLED_TEXT, STOP_BOUND)
             self.assertIsNotNone(take.wait_stopped(STOP_BOUND),
                                  f"Stop did not return within {STOP_BOUND} s")
             self.assert_quiet(rec)
-            # An encoder that stopped taking frames and did not end within the wait is hung:
-            # the stop ends it.
             self.assert_idle_without_encoder(rec, 10.0)
             self.assert_next_take_records(rec, stage)
 
     def test_slow_encoder_gets_every_frame_and_is_left_to_finish(self):
         # An encoder that reads about 10 frames a second and needs 7 s to finish after its
-        # input ends: the stop hands it what is queued, waits its bound, renames the finished
-        # file and never ends the encoder, which exits on its own with success.
+        # input ends: the stop hands it what is queued, the take waits for it, names the
+        # finished file and never ends the encoder, which exits on its own with success.
         stage = self.make_stage()
         with self.recorder(stage, relay_env(stage, fault="slow-read")) as rec:
             take = Take(rec, "slow.mp4").record(SHORT_TAKE_SECONDS)
-            took = take.stopped.mid - take.stop_clicked.mid
+            took = take.saved.mid - take.stop_clicked.mid
             self.assertGreaterEqual(took, ENCODER_EXIT_WAIT - 0.5)
             self.assertLess(took, STOP_BOUND)
             self.assert_quiet(rec)
@@ -242,7 +250,7 @@ class RecordingTests(RecorderTestCase):
                             message="the encoder's end after the program's")
             self.assertEqual(stage_files(stage, r"quit take\.mp4.*"), ["quit take.mp4"])
             self.assert_mp4(stage.path("quit take.mp4"), quit_at - take.connected.mid)
-            self.assertEqual(env.read_last_path(), "quit take.mp4")
+            self.assertEqual(env.read_last_path(), full_path("quit take.mp4", stage.dir))
             self.assertEqual([r["exit"] for r in relay_runs(stage)], ["0"])
 
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -40,13 +41,16 @@ struct WriterRun {
     double finishSeconds = 0;
 };
 
-WriterRun RunWriter(DWORD pauseMs, size_t stallAfter, uint32_t frames)
+WriterRun RunWriter(DWORD pauseMs, size_t stallAfter, uint32_t frames,
+                    const EncoderLostReport& report = EncoderLostReport{},
+                    const std::function<void()>& beforeFinish = [] {})
 {
     WriterRun run;
     auto queue = std::make_shared<FrameQueue>();
     EXPECT_TRUE(FrameQueueOpen(*queue, kFrameQueueSlots));
     HANDLE pipe = CreateFramePipe();
-    EXPECT_TRUE(BeginFramePipeConnect(pipe));
+    FramePipeConnect wait;
+    EXPECT_TRUE(BeginFramePipeConnect(pipe, wait));
     std::atomic<bool> finished{false};
     std::thread encoder([&] {
         HANDLE client = OpenFramePipeClient(5000);
@@ -63,13 +67,15 @@ WriterRun RunWriter(DWORD pauseMs, size_t stallAfter, uint32_t frames)
         ::CloseHandle(client);
     });
     HANDLE neverEnds = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(FinishFramePipeConnect(pipe, neverEnds, 5000));
+    bool abandoned = false;
+    EXPECT_TRUE(FinishFramePipeConnect(pipe, wait, neverEnds, 5000, abandoned));
     ::CloseHandle(neverEnds);
-    std::shared_ptr<FrameWriter> writer = FrameWriterStart(queue, pipe, EncoderLostReport{}, false);
+    std::shared_ptr<FrameWriter> writer = FrameWriterStart(queue, pipe, report, nullptr);
     std::vector<BYTE> pixels;
     for (uint32_t number = 0; number < frames; ++number) {
         EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, number), 1));
     }
+    beforeFinish();
     const Clock::time_point began = Clock::now();
     run.result = FrameWriterFinish(*writer);
     run.finishSeconds = std::chrono::duration<double>(Clock::now() - began).count();
@@ -130,6 +136,35 @@ TEST(FrameWriter, AStalledEncoderIsGivenUpOnWithinTheBound)
     EXPECT_LE(run.result.framesWritten, 3);
     EXPECT_GE(run.result.framesAbandoned, 6);
     EXPECT_LT(run.finishSeconds, (kStallMs + 2000) / 1000.0);
+}
+
+TEST(FrameWriter, AnEncoderStalledWhileTheTakeRunsIsReportedOnceAndGivenUp)
+{
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    constexpr UINT kFault = WM_APP + 7;
+    std::vector<LPARAM> faults;
+    const Clock::time_point began = Clock::now();
+    double reportedAfter = 0;
+    const WriterRun run = RunWriter(0, 3, 10, EncoderLostReport{window, kFault, 42}, [&] {
+        MSG message;
+        while (faults.empty() && Clock::now() - began < std::chrono::seconds(20)) {
+            while (::PeekMessageW(&message, window, kFault, kFault, PM_REMOVE)) {
+                EXPECT_EQ(message.wParam, 42u);
+                faults.push_back(message.lParam);
+            }
+            ::Sleep(50);
+        }
+        reportedAfter = std::chrono::duration<double>(Clock::now() - began).count();
+    });
+    EXPECT_EQ(faults, std::vector<LPARAM>{kEncoderStalled});
+    EXPECT_GE(reportedAfter, kTakeStallMs / 1000.0);
+    EXPECT_LT(reportedAfter, kTakeStallMs / 1000.0 + 2);
+    EXPECT_TRUE(run.result.stalled);
+    EXPECT_TRUE(run.result.ended);
+    EXPECT_EQ(run.result.framesWritten, 3);
+    ::DestroyWindow(window);
 }
 
 } // namespace

@@ -56,8 +56,11 @@ void PlayEncoder(HANDLE exited, EncoderPart part, EncoderLog* log)
     ::SetEvent(exited);
 }
 
-BOOL StandInLauncher(const wchar_t*, wchar_t*, PROCESS_INFORMATION* process)
+BOOL StandInLauncher(const wchar_t*, wchar_t* commandLine, PROCESS_INFORMATION* process)
 {
+    if (std::wstring(commandLine).find(L"+faststart") != std::wstring::npos) {
+        return FALSE; // the rewrite of a file that is no video
+    }
     g_launches.fetch_add(1);
     HANDLE exited = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     process->hProcess = exited;
@@ -110,7 +113,7 @@ protected:
 
     void TearDown() override
     {
-        StopRecording();
+        Stop();
         for (std::thread& thread : g_encoderThreads) {
             thread.join();
         }
@@ -118,6 +121,19 @@ protected:
         SetProcessLauncher(nullptr);
         SetLocalTimeQuery(nullptr);
         SetAppDataFolderQuery(nullptr);
+        SetFreeDiskSpaceQuery(nullptr);
+    }
+
+    // Stops the take and waits until its files have their names.
+    static void Stop()
+    {
+        StopRecording();
+        EXPECT_TRUE(AwaitFinishingTakes(30000));
+    }
+
+    static bool Start(const std::wstring& path, bool skeletons = false)
+    {
+        return StartRecording(path, skeletons) == StartResult::Started;
     }
 
     std::wstring Path(const wchar_t* name) const { return m_folder + L"\\" + name; }
@@ -170,13 +186,13 @@ std::string ReadTextFile(const std::wstring& path)
 TEST_F(Recording, RunsFromConnectionToStopAndEndsUnderItsFinalName)
 {
     std::wstring path = Path(L"take.mp4");
-    ASSERT_TRUE(StartRecording(path));
+    ASSERT_TRUE(Start(path));
     EXPECT_TRUE(IsRecording());
     FeedNewFrames(3);
     WriteTextFile(path, "video"); // what the encoder would have written
 
     g_clock = SYSTEMTIME{2024, 3, 2, 5, 12, 3, 0, 0};
-    StopRecording();
+    Stop();
     ExpectIdle();
     EXPECT_EQ(m_log.framesRead.load(), 3);
     EXPECT_TRUE(m_log.sawEnd.load());
@@ -193,36 +209,102 @@ TEST_F(Recording, SecondRecordingOfTheSameMinutesKeepsItsStartName)
     std::wstring path = Path(L"same.mp4");
     std::wstring finalName = path + L"_2024-03-05__11-58AM_to_11-58AM.mp4";
     for (const char* content : {"first", "second"}) {
-        ASSERT_TRUE(StartRecording(path));
+        ASSERT_TRUE(Start(path));
         WriteTextFile(path, content);
-        StopRecording();
+        Stop();
         ExpectIdle();
     }
-    // The first file is untouched; the second stays at the start path; LastPath names the
-    // final name all the same.
+    // The first file is untouched; the second stays at the start path, which LastPath names.
     EXPECT_EQ(ReadTextFile(finalName), "first");
     EXPECT_EQ(ReadTextFile(path), "second");
+    EXPECT_EQ(ReadLastPath(), path);
+}
+
+TEST_F(Recording, TheTakesFilesMoveTogetherOrNotAtAll)
+{
+    const std::wstring path = Path(L"pair.mp4");
+    const std::wstring skeletons = Path(L"pair.skeleton.csv");
+    const std::wstring finalName = path + L"_2024-03-05__11-58AM_to_11-58AM.mp4";
+    const std::wstring finalSkeletons = path + L"_2024-03-05__11-58AM_to_11-58AM.skeleton.csv";
+    // A stale file holds the skeleton file's final name: both keep their start names.
+    WriteTextFile(finalSkeletons, "stale");
+    ASSERT_TRUE(Start(path, true));
+    WriteTextFile(path, "video");
+    Stop();
+    EXPECT_EQ(ReadTextFile(path), "video");
+    EXPECT_TRUE(FileExists(skeletons));
+    EXPECT_FALSE(FileExists(finalName));
+    EXPECT_EQ(ReadTextFile(finalSkeletons), "stale");
+    EXPECT_EQ(ReadLastPath(), path);
+
+    // With the name free, both move.
+    ::DeleteFileW(finalSkeletons.c_str());
+    ASSERT_TRUE(Start(path, true));
+    Stop();
+    EXPECT_TRUE(FileExists(finalName));
+    EXPECT_TRUE(FileExists(finalSkeletons));
+    EXPECT_FALSE(FileExists(path) || FileExists(skeletons));
     EXPECT_EQ(ReadLastPath(), finalName);
+}
+
+TEST_F(Recording, ABareNameIsRecordedAndNamedWhereTheCurrentFolderWasAtStart)
+{
+    wchar_t before[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, before);
+    ::SetCurrentDirectoryW(m_folder.c_str());
+    const std::wstring path = FullPathOf(L"bare.mp4");
+    EXPECT_EQ(path, Path(L"bare.mp4"));
+    ASSERT_TRUE(Start(path));
+    WriteTextFile(path, "video");
+    // As Windows' Save dialog does unless told not to.
+    ::SetCurrentDirectoryW(before);
+    Stop();
+    EXPECT_EQ(ReadTextFile(Path(L"bare.mp4_2024-03-05__11-58AM_to_11-58AM.mp4")), "video");
+    EXPECT_EQ(ReadLastPath(), Path(L"bare.mp4_2024-03-05__11-58AM_to_11-58AM.mp4"));
+}
+
+uint64_t g_freeBytes = 0;
+
+TEST_F(Recording, TheDiskIsWatchedAtStartAndWhileTheTakeRuns)
+{
+    SetFreeDiskSpaceQuery([](const std::wstring&, uint64_t& freeBytes) {
+        freeBytes = g_freeBytes;
+        return true;
+    });
+    g_freeBytes = kStartFreeBytes - 1;
+    EXPECT_EQ(StartRecording(Path(L"full.mp4")), StartResult::NotEnoughSpace);
+    EXPECT_EQ(g_launches.load(), 0);
+    ExpectIdle();
+
+    g_freeBytes = kStartFreeBytes;
+    ASSERT_TRUE(Start(Path(L"filling.mp4")));
+    EXPECT_FALSE(IsTakeDiskFull());
+    g_freeBytes = kTakeFreeBytes;
+    EXPECT_FALSE(IsTakeDiskFull());
+    g_freeBytes = kTakeFreeBytes - 1;
+    EXPECT_TRUE(IsTakeDiskFull());
+    Stop();
+    EXPECT_FALSE(IsTakeDiskFull());
 }
 
 TEST_F(Recording, EncoderThatConnectsEarlyCounts)
 {
     g_part = EncoderPart::OpensEarly;
-    ASSERT_TRUE(StartRecording(Path(L"early.mp4")));
-    StopRecording();
+    ASSERT_TRUE(Start(Path(L"early.mp4")));
+    Stop();
     ExpectIdle();
 }
 
 TEST_F(Recording, FailedStartsLeaveNothingBehind)
 {
     // A double quote would end the quoted path: nothing is even started.
-    EXPECT_FALSE(StartRecording(Path(L"a\" -f null \"b.mp4")));
+    EXPECT_FALSE(Start(Path(L"a\" -f null \"b.mp4")));
     EXPECT_EQ(g_launches.load(), 0);
     ExpectIdle();
 
     // No encoder to be found.
     SetProcessLauncher(FailingLauncher);
-    EXPECT_FALSE(StartRecording(Path(L"none.mp4")));
+    EXPECT_FALSE(Start(Path(L"none.mp4")));
     ExpectIdle();
     SetProcessLauncher(StandInLauncher);
 
@@ -230,20 +312,20 @@ TEST_F(Recording, FailedStartsLeaveNothingBehind)
     // connection time-out.
     g_part = EncoderPart::NeverOpens;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(StartRecording(Path(L"exits.mp4")));
+    EXPECT_FALSE(Start(Path(L"exits.mp4")));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
     ExpectIdle();
 
     // A client that is not the started encoder is refused.
     g_part = EncoderPart::Reads;
     g_clientProcessId = ::GetCurrentProcessId() + 4;
-    EXPECT_FALSE(StartRecording(Path(L"stranger.mp4")));
+    EXPECT_FALSE(Start(Path(L"stranger.mp4")));
     ExpectIdle();
 
     // A start after all that succeeds.
     g_clientProcessId = ::GetCurrentProcessId();
-    EXPECT_TRUE(StartRecording(Path(L"after.mp4")));
-    StopRecording();
+    EXPECT_TRUE(Start(Path(L"after.mp4")));
+    Stop();
     ExpectIdle();
 }
 

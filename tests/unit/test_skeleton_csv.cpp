@@ -125,11 +125,12 @@ TEST(SkeletonCsv, FileHoldsTheHeaderThenEachFramesRows)
                           (L"nvr-skeleton-" + std::to_wstring(::GetCurrentProcessId()) + L".csv");
     std::ofstream(path) << std::string(20000, 'x'); // an older, longer file: replaced
     const NUI_SKELETON_FRAME skeletons = WorkedSkeletons();
-    ASSERT_TRUE(SkeletonCsvOpen(path.wstring()));
-    SkeletonCsvAppend(SkeletonCsvFrame{0, 5, 166, nullptr});
-    SkeletonCsvAppend(SkeletonCsvFrame{1, 6, 200, &skeletons});
-    SkeletonCsvAppend(SkeletonCsvFrame{2, 6, 200, &skeletons}); // a repeated colour frame
-    EXPECT_TRUE(SkeletonCsvClose());
+    SkeletonCsvFile file;
+    ASSERT_TRUE(SkeletonCsvOpen(file, path.wstring()));
+    SkeletonCsvAppend(file, SkeletonCsvFrame{0, 5, 166, nullptr});
+    SkeletonCsvAppend(file, SkeletonCsvFrame{1, 6, 200, &skeletons});
+    SkeletonCsvAppend(file, SkeletonCsvFrame{2, 6, 200, &skeletons}); // a repeated colour frame
+    EXPECT_TRUE(SkeletonCsvClose(file));
 
     std::ifstream in(path, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -154,14 +155,15 @@ TEST(SkeletonCsv, FileHoldsTheHeaderThenEachFramesRows)
 
 TEST(SkeletonCsv, AFileThatCannotBeMadeFailsOpenAndClose)
 {
-    EXPECT_FALSE(SkeletonCsvClose()) << "nothing was opened";
+    SkeletonCsvFile file;
+    EXPECT_FALSE(SkeletonCsvClose(file)) << "nothing was opened";
     const fs::path folder = fs::temp_directory_path();
     for (const fs::path& path : {folder / L"nvr-no-such-folder" / L"take.skeleton.csv", folder}) {
-        EXPECT_FALSE(SkeletonCsvOpen(path.wstring()));
-        SkeletonCsvAppend(SkeletonCsvFrame{0, 0, 0, nullptr});
-        EXPECT_FALSE(SkeletonCsvClose());
-        EXPECT_TRUE(SkeletonCsvOpen((folder / L"nvr-skeleton-ok.csv").wstring()));
-        EXPECT_TRUE(SkeletonCsvClose()) << "a failure outlived its file";
+        EXPECT_FALSE(SkeletonCsvOpen(file, path.wstring()));
+        SkeletonCsvAppend(file, SkeletonCsvFrame{0, 0, 0, nullptr});
+        EXPECT_FALSE(SkeletonCsvClose(file));
+        EXPECT_TRUE(SkeletonCsvOpen(file, (folder / L"nvr-skeleton-ok.csv").wstring()));
+        EXPECT_TRUE(SkeletonCsvClose(file)) << "a failure outlived its file";
         fs::remove(folder / L"nvr-skeleton-ok.csv");
     }
 }

@@ -7,14 +7,18 @@ import re
 import time
 from collections import Counter, namedtuple
 
-from .recorder import ID_PATH_EDIT, ID_START, ID_STOP
+from .recorder import ID_PATH_EDIT, ID_START, ID_STATUS, ID_STOP
 
 ENCODER_EXE = "ffmpeg.exe"
 FRAMES_PER_SECOND = 30
 
 FAILED_START_TEXT = "Failed to start FFmpeg."
 ENCODER_LOST_TEXT = "Recording stopped: FFmpeg ended unexpectedly."
+ENCODER_STALLED_TEXT = "Recording stopped: FFmpeg stopped taking frames."
+DISK_FULL_TEXT = "Recording stopped: the disk is full."
+KEPT_FIRST_NAME_TEXT = "The recording kept its first name:\n"
 ERROR_CAPTION = "Error"
+SAVING_STATUS = "Saving"
 
 # "<path>_YYYY-MM-DD__H-MMAM_to_H-MMPM.mp4": 12-hour clock, no leading zero on the hour.
 _CLOCK = r"(?:[1-9]|1[0-2])-[0-5]\d[AP]M"
@@ -66,8 +70,8 @@ def wait_for(check, timeout, interval=0.005, give_up=None):
 class Take:
     """One recording through the buttons. start() clicks Start and waits until Stop is
     enabled (the encoder has connected); stop() clicks Stop and waits until Start is enabled.
-    Keeps the Moments of each, and the wall-clock times `began` (Start clicked) and `ended`
-    (Start enabled again)."""
+    Keeps the Moments of each (`saved`: the take's files have their names), and the wall-clock
+    times `began` (Start clicked) and `ended` (the files named)."""
 
     def __init__(self, rec, path=None):
         self.rec = rec
@@ -75,7 +79,7 @@ class Take:
         self.path = path
         self.start_button = rec.child(ID_START)
         self.stop_button = rec.child(ID_STOP)
-        self.start_clicked = self.connected = self.stop_clicked = self.stopped = None
+        self.start_clicked = self.connected = self.stop_clicked = self.stopped = self.saved = None
         self.began = self.ended = None
 
     def click_start(self):
@@ -104,8 +108,12 @@ class Take:
         self.stop_clicked = Moment(sent, time.monotonic())
 
     def wait_stopped(self, timeout):
-        """Waits until Start is enabled again; the Moment, or None."""
+        """Waits until Start is enabled again; the Moment, or None. Then waits, within the same
+        time, until the take's files have their names (the status line no longer says it is
+        saving)."""
         self.stopped = wait_for(lambda: self.driver.enabled(self.start_button), timeout)
+        if self.stopped is not None:
+            self.saved = wait_saved(self.rec, timeout)
         self.ended = time.time()
         return self.stopped
 
@@ -128,6 +136,17 @@ class Take:
                 (self.stop_clicked.width + self.connected.width) / 2)
 
 
+def status_text(rec):
+    """The control window's status line."""
+    return rec.driver.text(rec.child(ID_STATUS))
+
+
+def wait_saved(rec, timeout):
+    """Waits until no take is being saved; the Moment, or None."""
+    return wait_for(lambda: not status_text(rec).startswith(SAVING_STATUS), timeout,
+                    interval=0.05)
+
+
 def is_idle(rec):
     """True when the control window is ready for a new recording: Start on, Stop off."""
     return rec.driver.enabled(rec.child(ID_START)) and not rec.driver.enabled(rec.child(ID_STOP))
@@ -145,14 +164,19 @@ def stage_files(stage, pattern):
     return sorted(n for n in os.listdir(stage.dir) if re.fullmatch(pattern, n))
 
 
-def relay_runs(stage):
+def relay_runs(stage, rewrites=False):
     """The encoder relay's run records in the stage (NVR_RELAY_RECORD): one dict per run
-    (pid, bytes, frames, exit); [] when it never ran."""
+    (pid, bytes, frames, exit); [] when it never ran. Only the takes' runs, or with `rewrites`
+    only the rewrites of finished takes into standard MP4 files."""
     if not os.path.exists(stage.path("relay.txt")):
         return []
+    runs = []
     with open(stage.path("relay.txt"), encoding="utf-8", errors="replace") as records:
-        return [dict(item.partition("=")[::2] for item in line.split(" cmdline=")[0].split())
-                for line in records]
+        for line in records:
+            fields, _, cmdline = line.partition(" cmdline=")
+            if ("+faststart" in cmdline) == rewrites:
+                runs.append(dict(item.partition("=")[::2] for item in fields.split()))
+    return runs
 
 
 def relay_env(stage, fault=None, first_only=False):

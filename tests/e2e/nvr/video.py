@@ -49,3 +49,24 @@ def decode_frame_numbers(mp4_path, timeout=600):
         raise RuntimeError(f"ffmpeg could not decode {mp4_path} (status {proc.returncode}): "
                            f"{errors.decode(errors='replace').strip()}")
     return numbers
+
+
+def top_level_boxes(mp4_path):
+    """The types of an MP4 file's top-level boxes, in order ('ftyp', 'moov', 'mdat', ...)."""
+    boxes = []
+    with open(mp4_path, "rb") as mp4:
+        size = mp4.seek(0, 2)
+        offset = 0
+        while offset + 8 <= size:
+            mp4.seek(offset)
+            header = mp4.read(16)
+            length = int.from_bytes(header[:4], "big")
+            if length == 1:
+                length = int.from_bytes(header[8:16], "big")
+            elif length == 0:
+                length = size - offset
+            boxes.append(header[4:8].decode("latin-1"))
+            if length < 8:
+                break
+            offset += length
+    return boxes

@@ -1,0 +1,41 @@
+// A take's files: the video and the files written beside it (the skeleton file), each under the
+// name it was recorded with and the final name it gets at the end. They are named together and
+// moved together: all get their final names or all keep their start names.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct TakeFile {
+    std::wstring startPath;
+    std::wstring finalPath; // empty until named
+};
+
+struct TakeFiles {
+    TakeFile video;
+    std::vector<TakeFile> companions;
+};
+
+// The files of a take recorded to the full path `videoPath`, with a skeleton file when
+// `skeleton`; start names only.
+TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton);
+
+// Gives every file its final name from the take's start and end: the video's timestamped name,
+// and each companion named after it as it was after the start name. False when the video's name
+// would not fit (every final name is then empty).
+bool NameTakeFiles(TakeFiles& files, const SYSTEMTIME& start, const SYSTEMTIME& end);
+
+// Why the final names can't be had: none (they are free), the video's own final name is taken
+// (a take of the same path and minutes: it keeps its start name, as it always has), or a
+// companion's is.
+enum class FinalNames { Free, VideoTaken, CompanionTaken };
+FinalNames CheckFinalNames(const TakeFiles& files);
+
+// Moves the companions to their final names; on any failure moves back those already moved and
+// returns false. Files that don't exist (never made) are skipped.
+bool MoveCompanions(const TakeFiles& files);
+
+// Moves the companions back to their start names (after a later step failed).
+void MoveCompanionsBack(const TakeFiles& files);

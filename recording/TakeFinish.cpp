@@ -1,0 +1,246 @@
+#include "recording/TakeFinish.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/ProcessJob.h"
+#include "platform/ScopedHandle.h"
+#include "recording/EncoderCommand.h"
+#include "recording/Mp4Frames.h"
+#include "recording/SkeletonCsv.h"
+#include "settings/Settings.h"
+
+namespace {
+
+constexpr DWORD kRewritePollMs = 100;
+constexpr DWORD kTerminationWaitMs = 2000;
+// However its output grows, a rewrite is ended after this long (a copy of hours of video takes
+// a minute or two).
+constexpr DWORD kRewriteLimitMs = 30 * 60 * 1000;
+
+std::atomic<bool> g_abandon{false};
+std::atomic<int> g_finishing{0};
+// Threads of finishing takes, to be waited on; guarded by g_threadsLock.
+std::mutex g_threadsLock;
+std::vector<HANDLE> g_threads;
+
+int64_t NowMs()
+{
+    return static_cast<int64_t>(::GetTickCount64());
+}
+
+// Frames in the MP4 file `path`, or -1 when it can't be read as one.
+int64_t FramesIn(const std::wstring& path, bool* indexInFront = nullptr)
+{
+    Mp4FrameCount count;
+    if (!CountMp4FileFrames(path, count)) {
+        return -1;
+    }
+    if (indexInFront != nullptr) {
+        *indexInFront = count.indexBeforeMedia;
+    }
+    return static_cast<int64_t>(count.frames);
+}
+
+// Runs the rewrite of `input` into `output` with `program`, ending it when its output stops
+// growing or the program is ending. True when it ended by itself with exit code 0.
+bool RunRewrite(const std::wstring& program, const std::wstring& input, const std::wstring& output)
+{
+    std::wstring line;
+    if (!BuildRewriteCommandLine(input, output, line)) {
+        return false;
+    }
+    JobProcess rewrite;
+    if (!StartProcessInJob(program.c_str(), &line[0], rewrite)) {
+        return false;
+    }
+    const int64_t began = NowMs();
+    int64_t grewAt = began;
+    uint64_t lastSize = 0;
+    while (!HasJobProcessEnded(rewrite) && !g_abandon.load()) {
+        const int64_t now = NowMs();
+        uint64_t size = 0;
+        if (QueryFileSize(output, size) && size != lastSize) {
+            lastSize = size;
+            grewAt = now;
+        }
+        if (now - grewAt >= kRewriteProgressMs || now - began >= kRewriteLimitMs) {
+            break;
+        }
+        ::Sleep(kRewritePollMs);
+    }
+    DWORD exitCode = 1;
+    const bool succeeded = JobProcessExitCode(rewrite, exitCode) && exitCode == 0;
+    EndJobProcess(rewrite, 1, kTerminationWaitMs);
+    ReleaseJobProcess(rewrite);
+    return succeeded;
+}
+
+// Rewrites the take's fragmented file into a standard MP4 under its final name when there is
+// room for it, and checks the copy: it must hold `expectedFrames` with its index in front. A copy
+// that fails the check is removed. True when the checked copy is there.
+bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames)
+{
+    const TakeFile& video = take.files.video;
+    uint64_t size = 0;
+    uint64_t freeBytes = 0;
+    if (expectedFrames <= 0 || !QueryFileSize(video.startPath, size) ||
+        !QueryFreeDiskSpace(video.finalPath, freeBytes) || freeBytes < size + kRewriteSpareBytes) {
+        return false;
+    }
+    const bool ran = RunRewrite(take.encoderProgram, video.startPath, video.finalPath);
+    bool indexInFront = false;
+    if (ran && !g_abandon.load() && FramesIn(video.finalPath, &indexInFront) == expectedFrames &&
+        indexInFront) {
+        return true;
+    }
+    ::DeleteFileW(video.finalPath.c_str());
+    return false;
+}
+
+// Gives the take's files their final names together: the checked standard copy of the video
+// or, failing that, the fragmented file itself, and the companions. Fills in where the video is
+// and whether the user is to be told that the files kept their start names.
+void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTake& finished)
+{
+    const TakeFiles& files = take.files;
+    finished.videoPath = files.video.startPath;
+    if (!IsExistingFile(files.video.startPath)) {
+        return; // the encoder made no file: there is nothing to name
+    }
+    const FinalNames names = CheckFinalNames(files);
+    if (names != FinalNames::Free) {
+        finished.keptFirstName = names == FinalNames::CompanionTaken;
+        return;
+    }
+    if (RewriteVideo(take, expectedFrames)) {
+        if (!MoveCompanions(files)) {
+            ::DeleteFileW(files.video.finalPath.c_str());
+            finished.keptFirstName = true;
+            return;
+        }
+        ::DeleteFileW(files.video.startPath.c_str());
+        finished.videoPath = files.video.finalPath;
+        finished.rewritten = true;
+        return;
+    }
+    if (g_abandon.load()) {
+        return; // the program is ending: everything keeps its start name
+    }
+    if (!::MoveFileW(files.video.startPath.c_str(), files.video.finalPath.c_str())) {
+        finished.keptFirstName = true;
+        return;
+    }
+    if (!MoveCompanions(files)) {
+        if (::MoveFileW(files.video.finalPath.c_str(), files.video.startPath.c_str())) {
+            finished.keptFirstName = true;
+            return;
+        }
+        // The video could not be moved back: it is told where it is.
+        finished.videoPath = files.video.finalPath;
+        finished.keptFirstName = true;
+        return;
+    }
+    finished.videoPath = files.video.finalPath;
+}
+
+DWORD WINAPI FinishThread(LPVOID parameter)
+{
+    std::unique_ptr<TakeToFinish> take(static_cast<TakeToFinish*>(parameter));
+    FinishTake(*take);
+    g_finishing.fetch_sub(1);
+    return 0;
+}
+
+} // namespace
+
+FinishedTake FinishTake(TakeToFinish& take)
+{
+    FinishedTake finished;
+    finished.end = take.end;
+    finished.framesHanded = take.written.framesWritten;
+    const EncoderEnd encoderEnd =
+        AwaitEncoderEnd(*take.video, take.files.video.startPath,
+                        take.written.stalled || take.end == TakeEnd::EncoderStalled, &g_abandon);
+    take.video.reset();
+
+    SYSTEMTIME end = {};
+    QueryLocalTime(&end);
+    NameTakeFiles(take.files, take.start, end);
+    const int64_t framesInTake = FramesIn(take.files.video.startPath);
+    // A take that ended normally must be whole in its copy; one whose encoder was lost or ended
+    // is kept as far as its file goes.
+    const bool whole = take.end == TakeEnd::Stopped && encoderEnd.finished;
+    const int64_t expectedFrames = whole ? finished.framesHanded : framesInTake;
+    if (!g_abandon.load()) {
+        MoveTakeFiles(take, expectedFrames, finished);
+    } else {
+        finished.videoPath = take.files.video.startPath;
+    }
+    finished.framesInFile = FramesIn(finished.videoPath);
+    if (take.savingSkeletons && !take.written.rowsComplete) {
+        // The skeleton file went wherever the video went.
+        const bool moved = finished.videoPath != take.files.video.startPath;
+        finished.unsavedSkeletonFile =
+            SkeletonCsvPathFor(moved ? take.files.video.finalPath : take.files.video.startPath);
+    }
+    if (!g_abandon.load()) {
+        WriteLastPath(finished.videoPath);
+    }
+    if (take.reportWindow != nullptr) {
+        auto* report = new FinishedTake(finished);
+        if (!::PostMessageW(take.reportWindow, take.reportMessage, 0,
+                            reinterpret_cast<LPARAM>(report))) {
+            delete report;
+        }
+    }
+    return finished;
+}
+
+void FinishTakeInBackground(TakeToFinish take)
+{
+    auto* parameter = new TakeToFinish(std::move(take));
+    g_finishing.fetch_add(1);
+    HANDLE thread = ::CreateThread(nullptr, 0, FinishThread, parameter, 0, nullptr);
+    if (thread == nullptr) {
+        FinishThread(parameter);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_threadsLock);
+    g_threads.push_back(thread);
+}
+
+bool AwaitFinishingTakes(DWORD timeoutMs)
+{
+    const int64_t deadline = NowMs() + timeoutMs;
+    for (;;) {
+        HANDLE thread = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(g_threadsLock);
+            if (g_threads.empty()) {
+                return true;
+            }
+            thread = g_threads.front();
+        }
+        const int64_t left = deadline - NowMs();
+        if (left <= 0 ||
+            ::WaitForSingleObject(thread, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(g_threadsLock);
+        ::CloseHandle(thread);
+        g_threads.erase(g_threads.begin());
+    }
+}
+
+void AbandonFinishingTakes()
+{
+    g_abandon.store(true);
+}
+
+bool IsFinishingTake()
+{
+    return g_finishing.load() > 0;
+}

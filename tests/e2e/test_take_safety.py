@@ -1,0 +1,159 @@
+"""No take is lost: a crashed encoder, a full disk and a stalled encoder each end the take with
+a message and keep a file that plays what the encoder was given (fragmented MP4), a normal stop
+leaves a standard MP4 with its index in front, and the take's files move together or keep
+their start names with a message."""
+
+import os
+import subprocess
+import time
+import unittest
+
+from nvr import RecorderTestCase, env, video
+from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
+                           ERROR_CAPTION, FINAL_NAME, KEPT_FIRST_NAME_TEXT, Take, is_idle,
+                           relay_env, relay_runs, wait_saved)
+from nvr.recorder import IDM_SAVE_SKELETON, IDOK
+from nvr.stage import ENCODER
+
+TIMEOUT = 30.0
+FRAMES_PER_SECOND = 30
+APP_CAPTION = "Nimbra VIZ Recorder"
+MB = 1024 * 1024
+
+
+def clock(local_time):
+    """The hour and minute as a final name shows them, e.g. '9-05PM'."""
+    return time.strftime("%I-%M%p", local_time).lstrip("0")
+
+
+class TakeSafetyTests(RecorderTestCase):
+
+    def press_box(self, rec, caption, text, timeout):
+        """Waits for the box, checks its text, presses OK; returns when it appeared
+        (time.monotonic())."""
+        box = rec.message_box(caption, timeout)
+        seen = time.monotonic()
+        self.assertEqual(box.text, text)
+        self.driver.press(box.hwnd, IDOK)
+        self.driver.wait_gone(box.hwnd, 5.0)
+        return seen
+
+    def assert_plays_what_was_handed_over(self, path, frames_handed):
+        """The file plays every frame the encoder took but at most the last second's."""
+        info = video.ffprobe_info(path)
+        self.assertEqual((info["codec"], info["width"], info["height"]), ("h264", 640, 480))
+        self.assertLessEqual(info["frames"], frames_handed)
+        self.assertGreaterEqual(info["frames"], frames_handed - FRAMES_PER_SECOND,
+                                f"{info['frames']} of {frames_handed} frames play")
+        return info["frames"]
+
+    def no_encoder_left(self):
+        return not [p for p in self.driver.processes() if p.exe.lower() == ENCODER]
+
+    def test_normal_stop_leaves_a_standard_mp4_with_every_frame(self):
+        stage = self.make_stage()
+        with self.recorder(stage, relay_env(stage)) as rec:
+            take = Take(rec, "standard.mp4").record(3.0)
+            final = env.read_last_path()
+            self.assertIsNotNone(FINAL_NAME.match(final), final)
+            path = stage.path(final.rsplit("\\", 1)[-1])
+            boxes = video.top_level_boxes(path)
+            self.assertLess(boxes.index("moov"), boxes.index("mdat"), boxes)
+            self.assertNotIn("moof", boxes)
+            taken = int(relay_runs(stage)[0]["frames"])
+            self.assertEqual(video.ffprobe_info(path)["frames"], taken)
+            self.assertFalse(os.path.exists(stage.path("standard.mp4")))
+            self.assertEqual([r["exit"] for r in relay_runs(stage, rewrites=True)], ["0"])
+            print(f"stop to named standard file: {take.saved.mid - take.stop_clicked.mid:.2f} s")
+
+    def test_killed_or_stalled_encoder_ends_the_take_and_keeps_its_frames(self):
+        # The real encoder killed 4 s into the take, a launcher whose encoder stalls after 2 s
+        # for good: each take ends with its message, keeps what the encoder was given, leaves
+        # no encoder process, and the next take of the run records.
+        cases = (("kill-after-4s", {}, ENCODER_LOST_TEXT, 15.0),
+                 ("launcher", {"NVR_RELAY_CHILD_FAULT": "stall"}, ENCODER_STALLED_TEXT, 20.0))
+        for fault, extra, text, within in cases:
+            stage = self.make_stage()
+            with self.subTest(fault), \
+                    self.recorder(stage, {**relay_env(stage, fault, True), **extra}) as rec:
+                take = Take(rec, f"{fault}.mp4").start(TIMEOUT)
+                seen = self.press_box(rec, ERROR_CAPTION, text, within)
+                print(f"{fault}: message {seen - take.connected.mid:.1f} s into the take")
+                self.assertIsNotNone(wait_saved(rec, TIMEOUT))
+                self.assertTrue(is_idle(rec))
+                self.wait_until(self.no_encoder_left, 10.0, message="no ffmpeg.exe left")
+                runs = relay_runs(stage)
+                handed = int(runs[0]["frames"])
+                name = env.read_last_path().rsplit("\\", 1)[-1]
+                kept = self.assert_plays_what_was_handed_over(stage.path(name), handed)
+                print(f"{fault}: {kept} of {handed} frames handed over play")
+                Take(rec, "next.mp4").record(1.5)
+                self.assertGreater(video.ffprobe_info(
+                    stage.path(env.read_last_path().rsplit("\\", 1)[-1]))["frames"], 0)
+
+    def test_skeleton_file_that_cannot_be_moved_keeps_both_names(self):
+        stage = self.make_stage()
+        minutes = [time.localtime(time.time() + 60 * k) for k in range(-1, 4)]
+        for i, start in enumerate(minutes):
+            for end in minutes[i:]:
+                day = time.strftime("%Y-%m-%d", start)
+                open(stage.path(f"pair.mp4_{day}__{clock(start)}_to_{clock(end)}.skeleton.csv"),
+                     "w").close()
+        with self.recorder(stage, relay_env(stage)) as rec:
+            self.driver.command(rec.control, IDM_SAVE_SKELETON)
+            try:
+                take = Take(rec, stage.windows_path("pair.mp4")).start(TIMEOUT)
+                time.sleep(1.5)
+                take.click_stop()
+                self.press_box(rec, APP_CAPTION,
+                               KEPT_FIRST_NAME_TEXT + stage.windows_path("pair.mp4"), TIMEOUT)
+            finally:
+                self.driver.command(rec.control, IDM_SAVE_SKELETON)
+            self.assertTrue(os.path.exists(stage.path("pair.mp4")))
+            self.assertTrue(os.path.exists(stage.path("pair.skeleton.csv")))
+            self.assertEqual(env.read_last_path(), stage.windows_path("pair.mp4"))
+
+    def test_a_full_disk_refuses_the_start_and_ends_a_take_in_time(self):
+        stage = self.make_stage()
+        disk = stage.path("disk")
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=320m", "tmpfs", disk],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest(f"no small disk can be made here: {mounted.stderr.decode().strip()}")
+        self.addCleanup(subprocess.run, ["umount", "-l", disk])
+        filler = os.path.join(disk, "filler")
+
+        def fill_to(free_bytes):
+            stat = os.statvfs(disk)
+            used = os.path.getsize(filler) if os.path.exists(filler) else 0
+            size = used + stat.f_bavail * stat.f_frsize - free_bytes
+            subprocess.run(["fallocate", "-l", str(size), filler], check=True)
+
+        target = stage.windows_path("disk", "full.mp4")
+        with self.recorder(stage, relay_env(stage)) as rec:
+            fill_to(200 * MB)
+            Take(rec, target).click_start()
+            self.press_box(rec, APP_CAPTION,
+                           "Not enough free space to record to:\n" + target[:-len("full.mp4")],
+                           TIMEOUT)
+            self.assertTrue(is_idle(rec))
+            self.assertEqual(relay_runs(stage), [])
+
+            os.remove(filler)
+            take = Take(rec, target).start(TIMEOUT)
+            time.sleep(3.0)
+            fill_to(60 * MB)
+            crossed = time.monotonic()
+            seen = self.press_box(rec, ERROR_CAPTION, DISK_FULL_TEXT, TIMEOUT)
+            self.assertLess(seen - crossed, 2.0)
+            self.assertIsNotNone(wait_saved(rec, TIMEOUT))
+            handed = int(relay_runs(stage)[0]["frames"])
+            name = env.read_last_path().rsplit("\\", 1)[-1]
+            kept = self.assert_plays_what_was_handed_over(os.path.join(disk, name), handed)
+            print(f"full disk: {kept} of {handed} frames handed over play "
+                  f"({crossed - take.connected.mid:.1f} s into the take)")
+
+
+if __name__ == "__main__":
+    unittest.main()
