@@ -8,6 +8,8 @@
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
+#include "app/StatusLine.h"
+#include "app/TaskbarOverlay.h"
 #include "platform/Platform.h"
 #include "recording/Recording.h"
 #include "recording/SkeletonCsv.h"
@@ -37,6 +39,15 @@ HWND g_hwndStop = nullptr;
 HWND g_hwndStatus = nullptr;
 HBITMAP g_banner = nullptr;
 
+// What the status line shows: the idle line (kept up to date), the running take's line (updated
+// twice a second), or a fixed text (saving, saved, a failure) until the next Start.
+enum class StatusMode { Idle, Recording, Fixed };
+StatusMode g_statusMode = StatusMode::Idle;
+bool g_statusWarning = false;
+// The last take's video as it is on disk, and the rate at which takes fill a disk.
+std::wstring g_lastTakePath;
+double g_bytesPerSecond = kAssumedBytesPerSecond;
+
 // The Save Skeleton Data switch: whether the next take also writes its skeleton file. Read from
 // the settings at creation, flipped by its menu item.
 bool g_saveSkeletonData = false;
@@ -58,9 +69,54 @@ void PlaceStatusLine(HWND hwnd)
                  client.right - 2 * kStatusMargin, kStatusHeight, TRUE);
 }
 
-void ShowStatus(const std::wstring& text)
+void ShowStatus(const std::wstring& text, bool warning = false)
 {
-    ::SetWindowTextW(g_hwndStatus, text.c_str());
+    if (warning != g_statusWarning) {
+        g_statusWarning = warning;
+        ::InvalidateRect(g_hwndStatus, nullptr, TRUE);
+    }
+    wchar_t shown[512] = {};
+    ::GetWindowTextW(g_hwndStatus, shown, 512);
+    if (text != shown) {
+        ::SetWindowTextW(g_hwndStatus, text.c_str());
+    }
+}
+
+// A text that stays until the next Start.
+void ShowFixedStatus(const std::wstring& text)
+{
+    g_statusMode = StatusMode::Fixed;
+    ShowStatus(text);
+}
+
+// The full path that the edit box names now (against the current folder for a bare name).
+std::wstring PathInBox()
+{
+    wchar_t text[kPathCapacity] = {};
+    ::GetWindowTextW(g_hwndPathEdit, text, kPathCapacity);
+    return FullPathOf(text);
+}
+
+DiskRoom DiskRoomOf(const std::wstring& path)
+{
+    DiskRoom disk;
+    disk.bytesPerSecond = g_bytesPerSecond;
+    disk.known = !path.empty() && QueryFreeDiskSpace(path, disk.freeBytes);
+    disk.root = VolumeRootOf(path);
+    return disk;
+}
+
+// Brings the idle or recording line up to date; a fixed text stays.
+void UpdateStatus()
+{
+    if (g_statusMode == StatusMode::Idle) {
+        ShowStatus(IdleStatus(DiskRoomOf(PathInBox())));
+    } else if (g_statusMode == StatusMode::Recording) {
+        const TakeCounts counts = CurrentTakeCounts();
+        const StatusText status =
+            RecordingStatus(counts.frames, counts.dropped, counts.repeated, DiskRoomOf(PathInBox()));
+        ShowStatus(status.text, status.warning);
+    }
 }
 
 // Lays out the controls, loads the banner and puts the stored path into the edit box.
@@ -90,6 +146,8 @@ void OnCreate(HWND hwnd)
     CreateControl(hwnd, L"BUTTON", L"Save Path:", kButtonStyle, left, 60, 80, 22, IDC_SAVE_PATH);
     g_hwndStatus = CreateControl(hwnd, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, IDC_STATUS);
     PlaceStatusLine(hwnd);
+    UpdateStatus();
+    ::SetTimer(hwnd, IDT_STATUS, 500, nullptr);
 }
 
 // Paints the banner, stretched to 300 x 110, centred at the current client width.
@@ -169,10 +227,12 @@ void OnStart(HWND hwnd)
         break;
     case StartResult::NotEnoughSpace: {
         const std::wstring message = L"Not enough free space to record to:\n" + FolderPart(path);
+        ShowFixedStatus(message);
         ::MessageBoxW(hwnd, message.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
         return;
     }
     case StartResult::Failed:
+        ShowFixedStatus(L"Failed to start FFmpeg.");
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
         return;
     }
@@ -180,10 +240,15 @@ void OnStart(HWND hwnd)
     ::EnableWindow(g_hwndStart, FALSE);
     ::EnableWindow(g_hwndStop, TRUE);
     ::SetTimer(hwnd, IDT_DISK_WATCH, 1000, nullptr);
-    ShowStatus(L"Recording.");
+    g_statusMode = StatusMode::Recording;
+    UpdateStatus();
+    ShowRecordingOverlay(hwnd, true);
 }
 
 constexpr const wchar_t* kEncoderStalledText = L"Recording stopped: FFmpeg stopped taking frames.";
+constexpr const wchar_t* kEncoderLostText = L"Recording stopped: FFmpeg ended unexpectedly.";
+constexpr const wchar_t* kDiskFullText = L"Recording stopped: the disk is full.";
+constexpr const wchar_t* kSavingText = L"Saving the recording...";
 
 // Ends the take for `why` and puts the buttons back; the take's files get their names in the
 // background. Returns true when the encoder had stalled and was given up on.
@@ -197,7 +262,8 @@ bool EndTake(HWND hwnd, TakeEnd why)
     NoteTakeStopped();
     ::EnableWindow(g_hwndStart, TRUE);
     ::EnableWindow(g_hwndStop, FALSE);
-    ShowStatus(L"Saving the recording...");
+    ShowRecordingOverlay(hwnd, false);
+    ShowFixedStatus(kSavingText);
     return stalled;
 }
 
@@ -205,6 +271,7 @@ bool EndTake(HWND hwnd, TakeEnd why)
 void OnStop(HWND hwnd)
 {
     if (EndTake(hwnd, TakeEnd::Stopped)) {
+        ShowFixedStatus(kEncoderStalledText);
         ::MessageBoxW(hwnd, kEncoderStalledText, L"Error", MB_OK);
     }
 }
@@ -215,7 +282,8 @@ void OnDiskWatch(HWND hwnd)
 {
     if (IsTakeDiskFull()) {
         EndTake(hwnd, TakeEnd::DiskFull);
-        ::MessageBoxW(hwnd, L"Recording stopped: the disk is full.", L"Error", MB_OK);
+        ShowFixedStatus(kDiskFullText);
+        ::MessageBoxW(hwnd, kDiskFullText, L"Error", MB_OK);
     }
 }
 
@@ -256,6 +324,17 @@ void OnToggleSaveSkeleton(HWND hwnd)
     WriteSaveSkeletonData(g_saveSkeletonData);
 }
 
+// Opens the folder of the last take with its video selected, or before any take the folder
+// that the edit box names.
+void OnOpenRecordingsFolder()
+{
+    if (!g_lastTakePath.empty()) {
+        ShowInFolder(FolderPart(g_lastTakePath), g_lastTakePath);
+        return;
+    }
+    ShowInFolder(FolderPart(PathInBox()), std::wstring());
+}
+
 void OnAbout(HWND hwnd)
 {
     ::MessageBoxW(hwnd,
@@ -266,9 +345,17 @@ void OnAbout(HWND hwnd)
                   L"About", MB_ICONINFORMATION);
 }
 
-void OnCommand(HWND hwnd, int id)
+void OnCommand(HWND hwnd, int id, int notification)
 {
     switch (id) {
+    case IDC_PATH_EDIT:
+        if (notification == EN_CHANGE) {
+            UpdateStatus();
+        }
+        break;
+    case IDM_OPEN_FOLDER:
+        OnOpenRecordingsFolder();
+        break;
     case IDC_SHOW_COLOR:
         g_showColorFeed.store(::IsDlgButtonChecked(hwnd, IDC_SHOW_COLOR) == BST_CHECKED);
         break;
@@ -304,17 +391,26 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
     }
     const bool stalled = fault == kEncoderStalled;
     EndTake(hwnd, stalled ? TakeEnd::EncoderStalled : TakeEnd::EncoderLost);
-    ::MessageBoxW(hwnd,
-                  stalled ? kEncoderStalledText : L"Recording stopped: FFmpeg ended unexpectedly.",
-                  L"Error", MB_OK);
+    ShowFixedStatus(stalled ? kEncoderStalledText : kEncoderLostText);
+    ::MessageBoxW(hwnd, stalled ? kEncoderStalledText : kEncoderLostText, L"Error", MB_OK);
 }
 
 // A take's files have their names: the status line says where the video is, and the user is
 // told of files that kept their start names and of skeleton data that was not saved.
 void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
 {
-    if (!IsRecording()) {
-        ShowStatus(L"Saved: " + take->videoPath);
+    g_lastTakePath = take->videoPath;
+    if (take->framesInFile > 0 && take->bytes > 0) {
+        g_bytesPerSecond = static_cast<double>(take->bytes) * 30.0 /
+                           static_cast<double>(take->framesInFile);
+    }
+    wchar_t shown[512] = {};
+    ::GetWindowTextW(g_hwndStatus, shown, 512);
+    // A failure's text stays; a take that started meanwhile shows its own line.
+    if (g_statusMode == StatusMode::Fixed && std::wstring(shown) == kSavingText) {
+        const size_t slash = take->videoPath.find_last_of(L"\\/");
+        ShowFixedStatus(SavedStatus(take->framesInFile > 0 ? take->framesInFile : 0, take->dropped,
+                                    take->videoPath.substr(slash == std::wstring::npos ? 0 : slash + 1)));
     }
     if (take->keptFirstName) {
         const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
@@ -326,11 +422,11 @@ void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
     }
 }
 
-// White background and black text for every control.
-LRESULT OnControlColor(HDC dc)
+// White background and black text for every control; a warning on the status line in red.
+LRESULT OnControlColor(HDC dc, HWND control)
 {
     ::SetBkColor(dc, RGB(255, 255, 255));
-    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetTextColor(dc, control == g_hwndStatus && g_statusWarning ? RGB(204, 0, 0) : RGB(0, 0, 0));
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
 }
 
@@ -346,12 +442,12 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnPaint(hwnd);
         return 0;
     case WM_COMMAND:
-        OnCommand(hwnd, LOWORD(wParam));
+        OnCommand(hwnd, LOWORD(wParam), HIWORD(wParam));
         break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
-        return OnControlColor(reinterpret_cast<HDC>(wParam));
+        return OnControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_INITMENU:
         // The menu bar is given to the window only after its creation: the check mark is
         // brought up to date whenever the menu opens.
@@ -365,6 +461,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             OnDiskWatch(hwnd);
             return 0;
         }
+        if (wParam == IDT_STATUS) {
+            UpdateStatus();
+            return 0;
+        }
         break;
     case WM_APP_ENCODER_FAULT:
         OnEncoderFault(hwnd, wParam, lParam);
@@ -373,9 +473,14 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnTakeFinished(hwnd, std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
         return 0;
     case WM_DESTROY:
+        ::KillTimer(hwnd, IDT_STATUS);
         ::PostQuitMessage(0);
         break;
     default:
+        if (message != 0 && message == TaskbarButtonCreatedMessage()) {
+            OnTaskbarButtonCreated();
+            return 0;
+        }
         break;
     }
     return ::DefWindowProcW(hwnd, message, wParam, lParam);

@@ -12,6 +12,7 @@ constexpr int IDC_STATUS = 5;
 constexpr int IDM_QUIT = 101;
 constexpr int IDM_ABOUT = 102;
 constexpr int IDM_SAVE_SKELETON = 103;
+constexpr int IDM_OPEN_FOLDER = 104;
 
 // Posted by a take's writer thread to the control window when its encoder fails; wParam is the
 // take's id, lParam the EncoderFault (gone or stalled).
@@ -20,5 +21,7 @@ constexpr UINT WM_APP_ENCODER_FAULT = WM_APP + 1;
 // window deletes.
 constexpr UINT WM_APP_TAKE_FINISHED = WM_APP + 2;
 
-// The control window's timer that watches the take's disk, once a second.
+// The control window's timers: the take's disk watch, once a second, and the status line's
+// update, twice a second.
 constexpr UINT_PTR IDT_DISK_WATCH = 1;
+constexpr UINT_PTR IDT_STATUS = 2;

@@ -7,6 +7,7 @@ HMENU CreateMainMenu()
     HMENU menuBar = ::CreateMenu();
     HMENU fileMenu = ::CreateMenu();
     HMENU helpMenu = ::CreateMenu();
+    ::AppendMenuW(fileMenu, MF_STRING, IDM_OPEN_FOLDER, L"Open Recordings Folder");
     ::AppendMenuW(fileMenu, MF_STRING, IDM_SAVE_SKELETON, L"Save Skeleton Data");
     ::AppendMenuW(fileMenu, MF_STRING, IDM_QUIT, L"&Quit");
     ::AppendMenuW(helpMenu, MF_STRING, IDM_ABOUT, L"&About");

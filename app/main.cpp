@@ -5,6 +5,7 @@
 #include "app/ControlWindow.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
+#include "app/TaskbarOverlay.h"
 #include "platform/DllSearch.h"
 #include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
@@ -93,6 +94,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         ::TerminateProcess(::GetCurrentProcess(), 0);
     }
     LeaveRecordingAtExit();
+    ReleaseTaskbarOverlay();
     NuiShutdown();
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);

@@ -1,6 +1,9 @@
 #include "platform/Platform.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
+
+#include <vector>
 
 namespace {
 
@@ -48,11 +51,30 @@ bool RealFreeDiskSpace(const std::wstring& path, uint64_t& freeBytes)
     return true;
 }
 
+void RealShowInFolder(const std::wstring& folder, const std::wstring& file)
+{
+    if (file.empty()) {
+        ::ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        return;
+    }
+    // Explorer by its full path: a program is never looked for in the current folder.
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return;
+    }
+    const std::wstring explorer = std::wstring(windows) + L"\\explorer.exe";
+    const std::wstring arguments = L"/select,\"" + file + L"\"";
+    ::ShellExecuteW(nullptr, L"open", explorer.c_str(), arguments.c_str(), nullptr,
+                    SW_SHOWNORMAL);
+}
+
 // Written only by tests before the code under test runs; the program never changes them.
 AppDataFolderQuery g_appDataFolderQuery = RealAppDataFolder;
 LocalTimeQuery g_localTimeQuery = ::GetLocalTime;
 ProcessLauncher g_processLauncher = RealLaunchProcess;
 FreeDiskSpaceQuery g_freeDiskSpaceQuery = RealFreeDiskSpace;
+FolderShower g_folderShower = RealShowInFolder;
 
 } // namespace
 
@@ -94,6 +116,21 @@ std::wstring FullPathOf(const std::wstring& path)
     return full;
 }
 
+std::wstring VolumeRootOf(const std::wstring& path)
+{
+    std::vector<wchar_t> root(path.size() + 2);
+    if (path.empty() ||
+        !::GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size()))) {
+        return std::wstring();
+    }
+    return root.data();
+}
+
+void ShowInFolder(const std::wstring& folder, const std::wstring& file)
+{
+    g_folderShower(folder, file);
+}
+
 bool QueryFileSize(const std::wstring& path, uint64_t& size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
@@ -129,4 +166,9 @@ void SetProcessLauncher(ProcessLauncher launcher)
 void SetFreeDiskSpaceQuery(FreeDiskSpaceQuery query)
 {
     g_freeDiskSpaceQuery = query ? query : RealFreeDiskSpace;
+}
+
+void SetFolderShower(FolderShower shower)
+{
+    g_folderShower = shower ? shower : RealShowInFolder;
 }

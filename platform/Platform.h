@@ -27,6 +27,13 @@ bool QueryFreeDiskSpace(const std::wstring& path, uint64_t& freeBytes);
 // `path` made full against the current folder of this moment; empty when it can't be.
 std::wstring FullPathOf(const std::wstring& path);
 
+// The root of the volume that holds `path` ("D:\"); empty when it can't be told.
+std::wstring VolumeRootOf(const std::wstring& path);
+
+// Opens the shell's file browser on `folder`, with `file` (a full path in it) selected when it
+// is not empty. Nothing is waited for; a browser that can't be started is not reported.
+void ShowInFolder(const std::wstring& folder, const std::wstring& file);
+
 // The size of the file `path`; false when it can't be read.
 bool QueryFileSize(const std::wstring& path, uint64_t& size);
 
@@ -44,3 +51,5 @@ void SetLocalTimeQuery(LocalTimeQuery query);
 using FreeDiskSpaceQuery = bool (*)(const std::wstring& path, uint64_t& freeBytes);
 void SetProcessLauncher(ProcessLauncher launcher);
 void SetFreeDiskSpaceQuery(FreeDiskSpaceQuery query);
+using FolderShower = void (*)(const std::wstring& folder, const std::wstring& file);
+void SetFolderShower(FolderShower shower);

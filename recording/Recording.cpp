@@ -42,6 +42,8 @@ std::shared_ptr<FrameQueue> g_feedQueue;
 FrameTimeline g_timeline;
 bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
+// Frames put that repeat the picture before them; written under g_feedLock, read by anyone.
+std::atomic<int64_t> g_framesRepeated{0};
 
 // Holds g_feedLock for the scope it lives in.
 class FeedLock {
@@ -152,6 +154,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
         FeedLock lock;
         g_feedQueue = EncoderStreamQueue(*g_take.video);
         g_timelineStarted = false;
+        g_framesRepeated.store(0);
     }
     g_isRecording.store(true);
     return StartResult::Started;
@@ -165,7 +168,8 @@ bool StopRecording(TakeEnd why)
     std::shared_ptr<FrameQueue> queue = CloseFeed();
     TakeToFinish finish;
     finish.written = CloseEncoderInput(*g_take.video);
-    ReportTake(g_take.files.video.startPath, finish.written, FrameQueueDropped(*queue));
+    finish.dropped = FrameQueueDropped(*queue);
+    ReportTake(g_take.files.video.startPath, finish.written, finish.dropped);
     finish.video = std::move(g_take.video);
     finish.files = g_take.files;
     finish.start = g_take.start;
@@ -207,6 +211,19 @@ bool IsCurrentTake(WPARAM takeId)
     return g_isRecording.load() && takeId == g_takeId.load();
 }
 
+TakeCounts CurrentTakeCounts()
+{
+    TakeCounts counts;
+    if (!g_isRecording.load()) {
+        return counts;
+    }
+    std::shared_ptr<FrameQueue> queue = EncoderStreamQueue(*g_take.video);
+    counts.frames = EncoderStreamFramesTaken(*g_take.video);
+    counts.dropped = FrameQueueDropped(*queue);
+    counts.repeated = g_framesRepeated.load();
+    return counts;
+}
+
 bool IsTakeDiskFull()
 {
     uint64_t freeBytes = 0;
@@ -237,6 +254,7 @@ void FeedRecording(const RenderedFrame& frame)
         // past them, so the video misses them rather than catching up with repeats.
         FrameQueuePut(*g_feedQueue, frame, due);
         FrameTimelineCountWritten(g_timeline, due);
+        g_framesRepeated.fetch_add(isNew ? due - 1 : due);
         g_lastQueuedSequence = frame.sequence;
     }
 }

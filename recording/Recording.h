@@ -55,6 +55,19 @@ bool IsRecording();
 // True when `takeId` (the wParam of a fault report) names the take that runs now.
 bool IsCurrentTake(WPARAM takeId);
 
+// What the running take has recorded so far: the frames the encoder has taken (the video's
+// length is frames / 30 s), the frames it could not take in time (left out of the video), and
+// the frames that repeat the picture before them because the sensor sent no new one.
+struct TakeCounts {
+    int64_t frames = 0;
+    int64_t dropped = 0;
+    int64_t repeated = 0;
+};
+
+// The running take's counts (all zero when none runs). Main thread; takes no lock that the
+// render or writer thread holds for more than a copy.
+TakeCounts CurrentTakeCounts();
+
 // Main thread, about once a second while a take runs: true when the take's disk has less than
 // kTakeFreeBytes free, so the take must end.
 bool IsTakeDiskFull();

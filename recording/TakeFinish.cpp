@@ -180,6 +180,8 @@ FinishedTake FinishTake(TakeToFinish& take)
         finished.videoPath = take.files.video.startPath;
     }
     finished.framesInFile = FramesIn(finished.videoPath);
+    finished.dropped = take.dropped;
+    QueryFileSize(finished.videoPath, finished.bytes);
     if (take.savingSkeletons && !take.written.rowsComplete) {
         // The skeleton file went wherever the video went.
         const bool moved = finished.videoPath != take.files.video.startPath;

@@ -30,6 +30,8 @@ struct FinishedTake {
     bool rewritten = false;       // the video is a standard MP4 (else the fragmented one)
     int64_t framesHanded = 0;     // frames the encoder took
     int64_t framesInFile = -1;    // frames the video holds; -1 when it can't be read
+    int64_t dropped = 0;          // frames the encoder could not take in time
+    uint64_t bytes = 0;           // the video's size
     std::wstring unsavedSkeletonFile; // a skeleton file that did not get every row, or empty
 };
 
@@ -37,6 +39,7 @@ struct FinishedTake {
 struct TakeToFinish {
     std::shared_ptr<EncoderStream> video;
     FrameWriterResult written;
+    int64_t dropped = 0;
     TakeFiles files;
     SYSTEMTIME start = {};
     TakeEnd end = TakeEnd::Stopped;

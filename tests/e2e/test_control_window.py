@@ -8,8 +8,8 @@ import unittest
 
 from nvr import RecorderTestCase, env
 from nvr.image import Image
-from nvr.recorder import (ID_PATH_EDIT, ID_SAVE_PATH, ID_SHOW_COLOR, ID_START, ID_STOP, IDM_ABOUT,
-                          IDM_QUIT, IDNO, IDOK, IDYES)
+from nvr.recorder import (ID_PATH_EDIT, ID_SAVE_PATH, ID_SHOW_COLOR, ID_START, ID_STATUS, ID_STOP,
+                          IDM_ABOUT, IDM_QUIT, IDNO, IDOK, IDYES)
 from nvr.recording import FINAL_NAME, Take, encoders_of, is_idle
 from nvr.stage import BANNER
 
@@ -21,6 +21,8 @@ BANNER_SIZE = (300, 110)
 BLOCK_WIDTH = 260
 # Top of the part of the window below the buttons, where only the banner may be drawn.
 BELOW_BUTTONS = 135
+# The status line along the bottom of the client area.
+STATUS_HEIGHT = 18
 # An outer height that leaves the control window's client area shorter than BELOW_BUTTONS.
 COLLAPSED_HEIGHT = 120
 
@@ -68,7 +70,8 @@ class ControlWindowTests(RecorderTestCase):
             background = picture.pixel(2, picture.height - 2)
             left = c_div2(picture.width - BANNER_SIZE[0])
             bad = []
-            for y in range(BELOW_BUTTONS, picture.height):
+            # The status line runs along the bottom, under the banner.
+            for y in range(BELOW_BUTTONS, picture.height - STATUS_HEIGHT):
                 for x in range(picture.width):
                     bx, by = x - left, y - BANNER_TOP
                     inside = (banner is not None and 0 <= bx < banner.width
@@ -109,8 +112,14 @@ class ControlWindowTests(RecorderTestCase):
 
             def layout():
                 return {c.id: (c.cls, c.text, c.x, c.y, c.w, c.h, c.enabled)
-                        for c in self.driver.children(rec.control) if c.visible}
+                        for c in self.driver.children(rec.control)
+                        if c.visible and c.id != ID_STATUS}
             self.assertEqual(layout(), expected)
+            client = self.driver.client(rec.control)
+            status = next(c for c in self.driver.children(rec.control) if c.id == ID_STATUS)
+            self.assertEqual((status.cls, status.x, status.y + status.h, status.w),
+                             ("Static", 4, client.h, client.w - 8))
+            self.assertTrue(status.text.startswith("Ready. "), status.text)
             self.assertEqual(self.driver.checked(rec.child(ID_SHOW_COLOR)), 1)
             self.assert_only_banner_below_buttons(rec, banner, "layout.png")
             # 249 wide gives an odd negative W - 300, where truncation and flooring differ.
@@ -163,7 +172,7 @@ class ControlWindowTests(RecorderTestCase):
             self.driver.set_text(rec.child(ID_PATH_EDIT), "other.mp4")
             self.driver.command(rec.control, ID_START)
             self.handled(rec)
-            self.assertEqual(env.read_last_path(), "other.mp4")
+            self.assertEqual(env.read_last_path(), stage.windows_path("other.mp4"))
             self.assertEqual(rec.dialogs(), [])
             self.assertEqual(len(encoders_of(self.driver, rec.pid)), 1)
             self.assertFalse(is_idle(rec))
@@ -213,7 +222,8 @@ class ControlWindowTests(RecorderTestCase):
         files = sorted(os.listdir(stage.dir) + ["program.log"])
         with self.recorder(stage) as rec:
             self.driver.set_text(rec.child(ID_PATH_EDIT), "existing.mp4")
-            question = "existing.mp4 already exists.\nDo you want to replace it?"
+            question = (stage.windows_path("existing.mp4") +
+                        " already exists.\nDo you want to replace it?")
             for answer in (IDNO, IDYES):
                 self.driver.click(rec.child(ID_START))
                 box = rec.message_box("Nimbra VIZ Recorder")
@@ -230,8 +240,8 @@ class ControlWindowTests(RecorderTestCase):
             time.sleep(RECORD_SECONDS)
             Take(rec).stop()
             final = env.read_last_path()
-            self.assertEqual(FINAL_NAME.match(final)["path"], "existing.mp4")
-            self.assertTrue(os.path.isfile(stage.path(final)))
+            self.assertEqual(FINAL_NAME.match(final)["path"], stage.windows_path("existing.mp4"))
+            self.assertTrue(os.path.isfile(stage.path(final.rsplit("\\", 1)[-1])))
             self.assertFalse(os.path.exists(stage.path("existing.mp4")))
 
 

@@ -38,12 +38,13 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
 {
     HMENU bar = CreateMainMenu();
     ASSERT_EQ(::GetMenuItemCount(bar), 2);
-    const std::wstring expected[] = {L"&File > Save Skeleton Data", L"&File > &Quit",
+    const std::wstring expected[] = {L"&File > Open Recordings Folder",
+                                     L"&File > Save Skeleton Data", L"&File > &Quit",
                                      L"&Help > &About"};
-    const UINT commands[] = {IDM_SAVE_SKELETON, IDM_QUIT, IDM_ABOUT};
-    const UINT menus[] = {0, 0, 1};
-    const UINT positions[] = {0, 1, 0};
-    for (int i = 0; i < 3; ++i) {
+    const UINT commands[] = {IDM_OPEN_FOLDER, IDM_SAVE_SKELETON, IDM_QUIT, IDM_ABOUT};
+    const UINT menus[] = {0, 0, 0, 1};
+    const UINT positions[] = {0, 1, 2, 0};
+    for (int i = 0; i < 4; ++i) {
         HMENU menu = ::GetSubMenu(bar, menus[i]);
         EXPECT_EQ(MenuText(bar, menus[i]) + L" > " + MenuText(menu, positions[i]), expected[i]);
         EXPECT_EQ(::GetMenuItemID(menu, positions[i]), commands[i]);

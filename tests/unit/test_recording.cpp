@@ -27,6 +27,7 @@ enum class EncoderPart {
     Reads,      // opens the pipe, reads to the end, then "exits"
     NeverOpens, // exits at once without opening the pipe
     OpensEarly, // opens the pipe before the recorder waits for it
+    Pauses,     // reads 10 frames, takes nothing for 3 s, then reads to the end
 };
 
 // What the stand-in encoder did; written by its thread.
@@ -48,7 +49,9 @@ void PlayEncoder(HANDLE exited, EncoderPart part, EncoderLog* log)
         HANDLE pipe = OpenFramePipeClient(2000);
         std::vector<BYTE> frame(kFrameBytes);
         while (ReadWholeFrame(pipe, frame.data())) {
-            log->framesRead.fetch_add(1);
+            if (log->framesRead.fetch_add(1) == 9 && part == EncoderPart::Pauses) {
+                ::Sleep(3000);
+            }
         }
         log->sawEnd.store(true);
         ::CloseHandle(pipe);
@@ -285,6 +288,24 @@ TEST_F(Recording, TheDiskIsWatchedAtStartAndWhileTheTakeRuns)
     EXPECT_TRUE(IsTakeDiskFull());
     Stop();
     EXPECT_FALSE(IsTakeDiskFull());
+}
+
+TEST_F(Recording, FramesAPausedEncoderCouldNotTakeAreCountedOnceEach)
+{
+    // 3 s without reading is more than the queue holds: frames are dropped, each counted once,
+    // so the video's frames and the dropped ones add up to the take's timeline.
+    g_part = EncoderPart::Pauses;
+    ASSERT_TRUE(Start(Path(L"paused.mp4")));
+    const auto began = std::chrono::steady_clock::now();
+    FeedNewFrames(150);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    ::Sleep(1000); // the encoder catches up with what is queued
+    const TakeCounts counts = CurrentTakeCounts();
+    Stop();
+    EXPECT_GT(counts.dropped, 0);
+    EXPECT_EQ(counts.frames, m_log.framesRead.load());
+    EXPECT_NEAR(static_cast<double>(counts.frames + counts.dropped), seconds * 30, 3.0);
 }
 
 TEST_F(Recording, EncoderThatConnectsEarlyCounts)

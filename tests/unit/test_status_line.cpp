@@ -1,0 +1,118 @@
+// The status line: its texts for the counts and disks a take meets, and the control window's
+// idle line and Open Recordings Folder against the platform's seams.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/ControlWindow.h"
+#include "app/Ids.h"
+#include "app/StatusLine.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr uint64_t kGB = 1024ull * 1024 * 1024;
+
+DiskRoom Disk(uint64_t freeBytes, double bytesPerSecond = kAssumedBytesPerSecond)
+{
+    DiskRoom disk;
+    disk.known = true;
+    disk.freeBytes = freeBytes;
+    disk.root = L"D:\\";
+    disk.bytesPerSecond = bytesPerSecond;
+    return disk;
+}
+
+TEST(StatusLine, TextsGiveTheVideosLengthCountsAndRoom)
+{
+    EXPECT_EQ(IdleStatus(Disk(41 * kGB + kGB / 5)), L"Ready. 41.2 GB free on D:\\ (about 11 h)");
+    EXPECT_EQ(IdleStatus(DiskRoom{}), L"Ready.");
+    // 22,620 frames are 12 min 34 s of video, whatever the wall clock says.
+    const StatusText rec = RecordingStatus(22620, 0, 0, Disk(41 * kGB + kGB / 5, 1.3e6));
+    EXPECT_EQ(rec.text,
+              L"REC 0:12:34 \u00B7 22,620 frames \u00B7 0 dropped \u00B7 41.2 GB free (about 9 h)");
+    EXPECT_FALSE(rec.warning);
+    EXPECT_EQ(RecordingStatus(1234567, 3, 12, Disk(512ull << 20)).text,
+              L"REC 11:25:52 \u00B7 1,234,567 frames \u00B7 3 dropped \u00B7 12 repeated \u00B7 "
+              L"512 MB free (about 8 min)");
+    EXPECT_EQ(SavedStatus(22620, 0, L"take.mp4_2024-03-05__11-58AM_to_12-11PM.mp4"),
+              L"Saved 0:12:34 \u00B7 22,620 frames \u00B7 0 dropped: "
+              L"take.mp4_2024-03-05__11-58AM_to_12-11PM.mp4");
+}
+
+TEST(StatusLine, WarnsAboveOnePercentDroppedAndUnderFiveMinutesOfDisk)
+{
+    EXPECT_FALSE(RecordingStatus(990, 10, 0, Disk(kGB)).warning) << "exactly 1 %";
+    const StatusText dropping = RecordingStatus(989, 11, 0, Disk(kGB));
+    EXPECT_TRUE(dropping.warning);
+    EXPECT_EQ(dropping.text.rfind(L"Warning: frames are being dropped. REC 0:00:32", 0), 0u)
+        << std::string(dropping.text.begin(), dropping.text.end());
+    // 300 s at 1 MB/s is the edge.
+    EXPECT_FALSE(RecordingStatus(30, 0, 0, Disk(300ull << 20)).warning);
+    const StatusText full = RecordingStatus(30, 0, 0, Disk((300ull << 20) - 1));
+    EXPECT_TRUE(full.warning);
+    EXPECT_EQ(full.text.rfind(L"Warning: the disk is nearly full. REC", 0), 0u);
+    EXPECT_NE(full.text.find(L"(about 4 min)"), std::wstring::npos);
+}
+
+uint64_t g_freeBytes = 0;
+std::wstring g_askedFor;
+std::wstring g_shownFolder;
+std::wstring g_shownFile;
+
+TEST(StatusLine, ControlWindowReadsTheBoxsDiskAndOpensItsFolder)
+{
+    SetAppDataFolderQuery([](std::wstring&) { return false; });
+    SetFreeDiskSpaceQuery([](const std::wstring& path, uint64_t& freeBytes) {
+        g_askedFor = path;
+        freeBytes = g_freeBytes;
+        return true;
+    });
+    SetFolderShower([](const std::wstring& folder, const std::wstring& file) {
+        g_shownFolder = folder;
+        g_shownFile = file;
+    });
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kControlWindowClass;
+    ::RegisterClassW(&windowClass);
+    g_freeBytes = 3 * kGB;
+    HWND window = ::CreateWindowExW(0, kControlWindowClass, kControlWindowTitle,
+                                    WS_OVERLAPPEDWINDOW, 0, 0, kControlWindowWidth,
+                                    kControlWindowHeight, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    HWND status = ::GetDlgItem(window, IDC_STATUS);
+    const auto text = [status] {
+        wchar_t buffer[256] = {};
+        ::GetWindowTextW(status, buffer, 256);
+        return std::wstring(buffer);
+    };
+    // The default bare name is asked for in the current folder, on the platform's reading.
+    wchar_t current[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring folder = std::wstring(current) + L"\\";
+    EXPECT_EQ(g_askedFor, folder + L"output.mp4");
+    EXPECT_EQ(text().rfind(L"Ready. 3.0 GB free on ", 0), 0u);
+    EXPECT_NE(text().find(L"(about 51 min)"), std::wstring::npos);
+
+    // A new path in the box: its disk at once.
+    g_freeBytes = 7 * kGB;
+    ::SetWindowTextW(::GetDlgItem(window, IDC_PATH_EDIT), L"C:\\takes\\a.mp4");
+    EXPECT_EQ(g_askedFor, L"C:\\takes\\a.mp4");
+    EXPECT_EQ(text().rfind(L"Ready. 7.0 GB free on ", 0), 0u);
+
+    // Before any take, the box's folder opens, nothing selected.
+    ::SendMessageW(window, WM_COMMAND, IDM_OPEN_FOLDER, 0);
+    EXPECT_EQ(g_shownFolder, L"C:\\takes\\");
+    EXPECT_EQ(g_shownFile, L"");
+    ::DestroyWindow(window);
+    SetFolderShower(nullptr);
+    SetFreeDiskSpaceQuery(nullptr);
+    SetAppDataFolderQuery(nullptr);
+}
+
+} // namespace
