@@ -2,6 +2,7 @@
 // that it turns them into.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,12 @@
 struct RelayCommand {
     std::vector<std::wstring> args;
     size_t inputIndex = 0;
+    uint32_t frameBytes = 0; // one raw frame (-video_size, -pixel_format)
 };
 
 // Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one
-// "-i \\.\pipe\NAME", and the output path last. Returns false with a message otherwise.
+// "-i \\.\pipe\NAME", and the output path last. -video_size WxH and a -pixel_format of bgra or
+// gray16le must come before -i. Returns false with a message otherwise.
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
 
 // The input pipe's name and the output path as given.

@@ -5,9 +5,6 @@
 
 #include <cstdint>
 
-// One raw 640x480 BGRA frame.
-constexpr uint32_t kFrameBytes = 640 * 480 * 4;
-
 // How long the relay tries to open the frame pipe before giving up (exit code 3).
 constexpr DWORD kPipeOpenLimitMs = 10000;
 // How long the Linux side gets to create the FIFO and signal `ready`.
@@ -22,6 +19,7 @@ constexpr DWORD kHangMs = 120000;
 constexpr DWORD kSlowFinishMs = 7000;
 // The late-start mode reads nothing for this long after opening the pipe.
 constexpr DWORD kLateStartMs = 300;
+// Frame counts below are in frames of the pipe input's size (-video_size, -pixel_format).
 // The pause mode stops reading for kPauseMs once kPauseAfterFrames frames were read.
 constexpr uint32_t kPauseAfterFrames = 60;
 constexpr DWORD kPauseMs = 1000;

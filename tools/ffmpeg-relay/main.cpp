@@ -85,10 +85,10 @@ HANDLE OpenFramePipe(const std::wstring& name)
 // Reads exactly `total` bytes from the pipe unless it ends first; adds what was read to `bytes`.
 void ReadExactly(HANDLE pipe, uint64_t total, RunRecord& record)
 {
-    std::vector<BYTE> buffer(kFrameBytes);
+    std::vector<BYTE> buffer(record.frameBytes);
     uint64_t done = 0;
     while (done < total) {
-        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(total - done, kFrameBytes));
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(total - done, record.frameBytes));
         DWORD read = 0;
         if (!::ReadFile(pipe, buffer.data(), want, &read, nullptr) || read == 0) {
             LogMessage(L"the frame pipe ended after " + std::to_wstring(done) + L" bytes");
@@ -194,13 +194,13 @@ struct ReadPace {
     DWORD perFrameMs = 0;         // a pause after every frame
 };
 
-ReadPace PaceOf(Fault fault)
+ReadPace PaceOf(Fault fault, uint32_t frameBytes)
 {
     ReadPace pace;
     if (fault == Fault::LateStart) {
         pace.startDelayMs = kLateStartMs;
     } else if (fault == Fault::Pause) {
-        pace.pauseAfterBytes = uint64_t{kPauseAfterFrames} * kFrameBytes;
+        pace.pauseAfterBytes = uint64_t{kPauseAfterFrames} * frameBytes;
         pace.pauseMs = kPauseMs;
     } else if (fault == Fault::SlowRead) {
         pace.perFrameMs = kSlowReadMs;
@@ -216,24 +216,27 @@ struct PipeReader {
     ULONGLONG openedAt;
 };
 
-// Reads the frame pipe into the queue until the pipe ends, at the pace asked for.
+// Reads the frame pipe into the queue, in frame-sized reads, until the pipe ends, at the pace
+// asked for.
 DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
     PipeReader& reader = *static_cast<PipeReader*>(param);
+    ReadPace& pace = reader.pace;
+    const uint32_t frameBytes = reader.record->frameBytes;
     const ULONGLONG since = ::GetTickCount64() - reader.openedAt;
-    if (since < reader.pace.startDelayMs) {
-        ::Sleep(static_cast<DWORD>(reader.pace.startDelayMs - since));
+    if (since < pace.startDelayMs) {
+        ::Sleep(static_cast<DWORD>(pace.startDelayMs - since));
     }
     for (;;) {
-        if (reader.pace.pauseAfterBytes != 0 &&
-            reader.record->bytes >= reader.pace.pauseAfterBytes) {
-            reader.pace.pauseAfterBytes = 0;
-            ::Sleep(reader.pace.pauseMs);
+        const uint64_t bytes = reader.record->bytes;
+        if (pace.pauseAfterBytes != 0 && bytes >= pace.pauseAfterBytes) {
+            pace.pauseAfterBytes = 0;
+            ::Sleep(pace.pauseMs);
         }
-        const uint64_t framesBefore = reader.record->bytes / kFrameBytes;
-        std::vector<BYTE> chunk(kFrameBytes);
+        const uint64_t framesBefore = bytes / frameBytes;
+        std::vector<BYTE> chunk(frameBytes);
         DWORD read = 0;
-        if (!::ReadFile(reader.pipe, chunk.data(), kFrameBytes, &read, nullptr)) {
+        if (!::ReadFile(reader.pipe, chunk.data(), frameBytes, &read, nullptr)) {
             const DWORD error = ::GetLastError();
             // A closed pipe reads as 233 under Wine and 109 on Windows: both are the end.
             if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) {
@@ -248,8 +251,8 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
         reader.record->bytes += read;
         chunk.resize(read);
         reader.queue->Push(std::move(chunk));
-        if (reader.record->bytes / kFrameBytes != framesBefore) {
-            ::Sleep(reader.pace.perFrameMs);
+        if (reader.record->bytes / frameBytes != framesBefore) {
+            ::Sleep(pace.perFrameMs);
         }
     }
     reader.queue->End();
@@ -350,7 +353,7 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
     if (fifo.IsValid()) {
         ScopedHandle watchdog(
             ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
-        RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault), openedAt);
+        RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault, record.frameBytes), openedAt);
     } else {
         wchar_t code[16] = {};
         ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
@@ -397,6 +400,7 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     if (fault == Fault::Launcher) {
         return RunChildCopy();
     }
+    record.frameBytes = command.frameBytes;
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
     }
@@ -417,7 +421,7 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     }
     if (fault == Fault::ReadFewExit || fault == Fault::ReadFewStall) {
         ScopedHandle owned(pipe);
-        ReadExactly(pipe, uint64_t{kFewFrames} * kFrameBytes, record);
+        ReadExactly(pipe, uint64_t{kFewFrames} * record.frameBytes, record);
         return fault == Fault::ReadFewExit ? kExitFailure : Stall(record);
     }
 
