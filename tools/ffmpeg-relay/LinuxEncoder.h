@@ -1,5 +1,6 @@
 // Debian's ffmpeg, run beside Wine: a helper folder under Linux /tmp holds an sh script that
-// makes a FIFO, signals `ready`, runs ffmpeg on the FIFO and leaves its exit status in `status`.
+// makes a FIFO, runs ffmpeg on it, signals `ready` and leaves ffmpeg's exit status in `status`.
+// When the FIFO closes without the `end` marker (the relay was killed), ffmpeg is killed too.
 #pragma once
 
 #include <windows.h>
@@ -21,11 +22,9 @@ bool UnixPathOf(const std::wstring& windowsPath, std::string& unixPath);
 // Creates a new, unique helper folder under Linux /tmp. Returns false with a message otherwise.
 bool CreateHelperFolder(LinuxEncoder& encoder, std::wstring& error);
 
-// The Linux path of the FIFO that ffmpeg reads.
-std::string FifoUnixPath(const LinuxEncoder& encoder);
-
-// Writes run.sh around `ffmpegCommand` (an sh command line, UTF-8) and starts it with /bin/sh.
-// Returns false with a message when the script can't be written or sh can't be started.
+// Writes run.sh around `ffmpegCommand` (sh words, UTF-8) and starts it with /bin/sh; ffmpeg reads
+// what the relay writes into the FIFO as its standard input (pipe:0). Returns false with a
+// message when the script can't be written or sh can't be started.
 bool StartLinuxEncoder(const LinuxEncoder& encoder, const std::string& ffmpegCommand,
                        std::wstring& error);
 
@@ -35,6 +34,11 @@ bool WaitUntilReady(const LinuxEncoder& encoder, DWORD limitMs);
 
 // Opens the FIFO for writing; INVALID_HANDLE_VALUE when it is gone (ffmpeg has already ended).
 HANDLE OpenFifoForWriting(const LinuxEncoder& encoder);
+
+// Leaves the `end` marker: the FIFO closing after it is an end of input that ffmpeg sees and
+// finishes its file on. Without it, the FIFO closing means the relay was killed. False when the
+// marker can't be written.
+bool MarkNormalEnd(const LinuxEncoder& encoder);
 
 // Waits up to `limitMs` for ffmpeg's exit status. False on time-out or an unreadable status.
 bool WaitForEncoderStatus(const LinuxEncoder& encoder, DWORD limitMs, int& status);

@@ -209,13 +209,13 @@ std::string ShellQuote(const std::string& text)
     return quoted;
 }
 
-std::string BuildEncoderCommand(const RelayCommand& command, const std::string& fifoPath,
+std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
                                 const std::string& outputPath)
 {
     std::string line = "/usr/bin/ffmpeg -nostdin -hide_banner -loglevel error";
     const size_t outputIndex = command.args.size() - 1;
     for (size_t i = 0; i < command.args.size(); ++i) {
-        const std::string arg = i == command.inputIndex ? fifoPath
+        const std::string arg = i == command.inputIndex ? inputPath
                                 : i == outputIndex      ? outputPath
                                                         : ToUtf8(command.args[i]);
         line += ' ';

@@ -32,7 +32,8 @@ std::wstring FromUtf8(const std::string& text);
 // `text` as one sh word: single-quoted, with each embedded quote written '\''.
 std::string ShellQuote(const std::string& text);
 
-// The sh command that runs Debian's ffmpeg with the same options, reading `fifoPath` instead
-// of the pipe and writing `outputPath` (both Linux paths, UTF-8) instead of the given path.
-std::string BuildEncoderCommand(const RelayCommand& command, const std::string& fifoPath,
+// The arguments, as sh words, that run Debian's ffmpeg with the same options, reading `inputPath`
+// instead of the given input and writing `outputPath` (both UTF-8, as ffmpeg takes them) instead
+// of the given output.
+std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
                                 const std::string& outputPath);

@@ -139,15 +139,18 @@ bool WriteAll(HANDLE file, const BYTE* data, DWORD size)
 // Debian's ffmpeg is still starting up or briefly slower.
 class ChunkQueue {
 public:
-    // Adds a chunk, waiting while the queue is full; drops it once the writer has failed.
-    void Push(std::vector<BYTE> chunk)
+    // Adds a chunk, waiting while the queue is full. False, dropping it, once the writer has
+    // failed.
+    bool Push(std::vector<BYTE> chunk)
     {
         std::unique_lock<std::mutex> lock(m_lock);
         m_changed.wait(lock, [this] { return m_chunks.size() < kQueuedChunks || m_failed; });
-        if (!m_failed) {
-            m_chunks.push_back(std::move(chunk));
-            m_changed.notify_all();
+        if (m_failed) {
+            return false;
         }
+        m_chunks.push_back(std::move(chunk));
+        m_changed.notify_all();
+        return true;
     }
 
     void End()
@@ -216,8 +219,8 @@ struct PipeReader {
     ULONGLONG openedAt;
 };
 
-// Reads the frame pipe into the queue, in frame-sized reads, until the pipe ends, at the pace
-// asked for.
+// Reads the frame pipe into the queue, in frame-sized reads, until the pipe ends or the writer
+// has failed, at the pace asked for.
 DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
     PipeReader& reader = *static_cast<PipeReader*>(param);
@@ -239,7 +242,9 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
         if (!::ReadFile(reader.pipe, chunk.data(), frameBytes, &read, nullptr)) {
             const DWORD error = ::GetLastError();
             // A closed pipe reads as 233 under Wine and 109 on Windows: both are the end.
-            if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) {
+            // 995 is the relay's own cancel once ffmpeg has stopped taking frames.
+            if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED &&
+                error != ERROR_OPERATION_ABORTED) {
                 LogMessage(L"frame pipe read failed (error " + std::to_wstring(error) +
                            L"); taken as the end of the input");
             }
@@ -250,7 +255,9 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
         }
         reader.record->bytes += read;
         chunk.resize(read);
-        reader.queue->Push(std::move(chunk));
+        if (!reader.queue->Push(std::move(chunk))) {
+            break;
+        }
         if (reader.record->bytes / frameBytes != framesBefore) {
             ::Sleep(pace.perFrameMs);
         }
@@ -259,13 +266,24 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
     return 0;
 }
 
+// Ends the reader thread after a failed FIFO write: it stops at its next chunk, and a read that
+// waits for the recorder is cancelled. Bounded by kReaderStopLimitMs.
+void StopReader(HANDLE readerThread)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    while (::WaitForSingleObject(readerThread, 50) == WAIT_TIMEOUT &&
+           ::GetTickCount64() - start < kReaderStopLimitMs) {
+        ::CancelSynchronousIo(readerThread);
+    }
+}
+
 // Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
-// failed (ffmpeg stopped reading), true at the end of the input. After a failure the pipe's
-// reader thread is left to run until the relay exits, which closes the pipe.
+// failed (ffmpeg stopped reading): the pipe is then no longer read, as a dead encoder's is not.
+// True at the end of the input.
 bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pace,
                  ULONGLONG openedAt)
 {
-    // Lives until the process ends, since an abandoned reader thread may still use it.
+    // Lives until the process ends, since a reader thread that did not stop may still use it.
     static ChunkQueue queue;
     static PipeReader reader;
     reader = PipeReader{pipe, &queue, &record, pace, openedAt};
@@ -282,6 +300,7 @@ bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pa
             LogMessage(L"writing to ffmpeg failed (error " + std::to_wstring(::GetLastError()) +
                        L"): it has stopped reading");
             queue.Fail();
+            StopReader(readerThread.Get());
             return false;
         }
     }
@@ -338,8 +357,7 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
         LogMessage(error);
         return kExitFailure;
     }
-    if (!StartLinuxEncoder(encoder, BuildEncoderCommand(command, FifoUnixPath(encoder), unixOutput),
-                           error)) {
+    if (!StartLinuxEncoder(encoder, BuildEncoderCommand(command, "pipe:0", unixOutput), error)) {
         LogMessage(error);
         RemoveHelperFolder(encoder, false);
         return kExitFailure;
@@ -360,7 +378,9 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
         LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
                    L"): ffmpeg has already ended");
     }
-    // Closing the FIFO is ffmpeg's end of input; closing the pipe tells the recorder we are done.
+    // The marker and then the FIFO's close are ffmpeg's end of input; closing the pipe tells the
+    // recorder we are done.
+    MarkNormalEnd(encoder);
     pipe.Reset();
     fifo.Reset();
 
