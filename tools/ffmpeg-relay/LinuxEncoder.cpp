@@ -22,21 +22,34 @@ constexpr DWORD kPollMs = 10;
 //
 // The FIFO closing tells a relay that ended its input (it leaves `end` first) from one that was
 // killed: Wine closes the killed process's FIFO just the same, and a real ffmpeg.exe that is
-// killed writes nothing more. So `cat` reads the FIFO and passes it on to ffmpeg's standard
-// input; when the FIFO ends without `end`, ffmpeg is sent SIGKILL while its own input is still
-// open, so it never sees the end of its input and never finishes the file. ffmpeg.pid is written
-// before `ready`, so it is there before the relay can open the FIFO.
+// killed writes nothing more. So `cat` reads the FIFO and, for a recording, passes it on to
+// ffmpeg's standard input; when the FIFO ends without `end`, ffmpeg is sent SIGKILL while its own
+// input is still open, so it never sees the end of its input and never finishes the file. For a
+// remux the relay writes nothing into the FIFO and holds it open while it waits for ffmpeg.
+// ffmpeg.pid is written before `ready`, so it is there before the relay can open the FIFO.
 //
 // The relay takes `status` away as soon as it has read it; a status left for 60 s means the relay
 // was killed meanwhile, and the script removes the folder itself. A relay known to be gone
 // (`gone`) gets no status: the folder goes at once.
-std::string BuildScript(const std::string& unixFolder, const std::string& ffmpegCommand)
+std::string BuildScript(const std::string& unixFolder, const std::string& ffmpegCommand,
+                        bool feedsInput)
 {
     const std::string folder = ShellQuote(unixFolder);
     const std::string startFfmpeg =
         "/bin/sh -c 'echo $$ >ffmpeg.pid && touch ready && exec \"$@\"' sh " + ffmpegCommand;
     // One line of the script per line here.
     // clang-format off
+    const std::string runFfmpeg = feedsInput ?
+           "{ if cat fifo && [ ! -e end ]; then touch gone; fi;"
+           " [ -e end ] || kill -9 \"$(cat ffmpeg.pid)\"; } 4<&- | " + startFfmpeg + " 4<&- 2>ffmpeg.log\n"
+           "status=$?\n" :
+           startFfmpeg + " 4<&- </dev/null 2>ffmpeg.log &\n"
+           "ffmpeg=$!\n"
+           "{ if cat fifo >/dev/null && [ ! -e end ]; then touch gone; kill -9 $ffmpeg; fi; } 4<&- &\n"
+           "monitor=$!\n"
+           "wait $ffmpeg\n"
+           "status=$?\n"
+           "kill $monitor\n";
     return "#!/bin/sh\n"
            "# ffmpeg-relay helper: Debian's ffmpeg runs for the Windows relay, which holds the FIFO.\n"
            "PATH=/usr/bin:/bin\n"
@@ -49,10 +62,8 @@ std::string BuildScript(const std::string& unixFolder, const std::string& ffmpeg
            "exec 3>&-\n"
            "( exec 4<&-; n=0; while [ $n -lt 30 ]; do sleep 1; n=$((n + 1)); done;"
            " [ -p fifo ] && : <>fifo ) &\n"
-           "watchdog=$!\n"
-           "{ if cat fifo && [ ! -e end ]; then touch gone; fi;"
-           " [ -e end ] || kill -9 \"$(cat ffmpeg.pid)\"; } 4<&- | " + startFfmpeg + " 4<&- 2>ffmpeg.log\n"
-           "status=$?\n"
+           "watchdog=$!\n" +
+           runFfmpeg +
            "kill $watchdog\n"
            "rm -f fifo\n"
            "exec 4<&-\n"
@@ -166,10 +177,10 @@ bool CreateHelperFolder(LinuxEncoder& encoder, std::wstring& error)
 }
 
 bool StartLinuxEncoder(const LinuxEncoder& encoder, const std::string& ffmpegCommand,
-                       std::wstring& error)
+                       bool feedsInput, std::wstring& error)
 {
     if (!WriteWholeFile(HelperFile(encoder, L"run.sh"),
-                        BuildScript(encoder.unixFolder, ffmpegCommand))) {
+                        BuildScript(encoder.unixFolder, ffmpegCommand, feedsInput))) {
         error = L"cannot write " + HelperFile(encoder, L"run.sh");
         return false;
     }
@@ -240,6 +251,26 @@ HANDLE OpenFifoForWriting(const LinuxEncoder& encoder)
 bool MarkNormalEnd(const LinuxEncoder& encoder)
 {
     return WriteWholeFile(HelperFile(encoder, L"end"), std::string());
+}
+
+bool KillLinuxEncoder(const LinuxEncoder& encoder)
+{
+    const std::string text = ReadFileHead(HelperFile(encoder, L"ffmpeg.pid"), 32);
+    const long pid = std::atol(text.c_str());
+    if (pid <= 1) {
+        return false;
+    }
+    std::wstring commandLine = L"/bin/kill -9 " + std::to_wstring(pid);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
 }
 
 bool WaitForEncoderStatus(const LinuxEncoder& encoder, DWORD limitMs, int& status)

@@ -1,6 +1,7 @@
 // Debian's ffmpeg, run beside Wine: a helper folder under Linux /tmp holds an sh script that
-// makes a FIFO, runs ffmpeg on it, signals `ready` and leaves ffmpeg's exit status in `status`.
-// When the FIFO closes without the `end` marker (the relay was killed), ffmpeg is killed too.
+// makes a FIFO, runs ffmpeg, signals `ready` and leaves ffmpeg's exit status in `status`. The
+// relay holds the FIFO's write end for as long as it runs: for a recording it carries the frames
+// to ffmpeg; when it closes without the `end` marker (the relay was killed), ffmpeg is killed too.
 #pragma once
 
 #include <windows.h>
@@ -22,11 +23,12 @@ bool UnixPathOf(const std::wstring& windowsPath, std::string& unixPath);
 // Creates a new, unique helper folder under Linux /tmp. Returns false with a message otherwise.
 bool CreateHelperFolder(LinuxEncoder& encoder, std::wstring& error);
 
-// Writes run.sh around `ffmpegCommand` (sh words, UTF-8) and starts it with /bin/sh; ffmpeg reads
-// what the relay writes into the FIFO as its standard input (pipe:0). Returns false with a
-// message when the script can't be written or sh can't be started.
+// Writes run.sh around `ffmpegCommand` (sh words, UTF-8) and starts it with /bin/sh. With
+// `feedsInput` ffmpeg reads what the relay writes into the FIFO as its standard input (pipe:0);
+// otherwise ffmpeg reads its own input and the FIFO only tells whether the relay is alive.
+// Returns false with a message when the script can't be written or sh can't be started.
 bool StartLinuxEncoder(const LinuxEncoder& encoder, const std::string& ffmpegCommand,
-                       std::wstring& error);
+                       bool feedsInput, std::wstring& error);
 
 // Waits up to `limitMs` for the FIFO to exist (the script's `ready` file). False on time-out or
 // when the script has ended without it.
@@ -39,6 +41,10 @@ HANDLE OpenFifoForWriting(const LinuxEncoder& encoder);
 // finishes its file on. Without it, the FIFO closing means the relay was killed. False when the
 // marker can't be written.
 bool MarkNormalEnd(const LinuxEncoder& encoder);
+
+// Sends SIGKILL to Debian's ffmpeg (through /bin/kill, which can't be waited on). False when its
+// process id is unknown or kill can't be started.
+bool KillLinuxEncoder(const LinuxEncoder& encoder);
 
 // Waits up to `limitMs` for ffmpeg's exit status. False on time-out or an unreadable status.
 bool WaitForEncoderStatus(const LinuxEncoder& encoder, DWORD limitMs, int& status);

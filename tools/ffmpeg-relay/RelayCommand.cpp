@@ -114,7 +114,7 @@ bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wst
         command.args.emplace_back(argv[i]);
     }
     if (command.args.size() < 3) {
-        error = L"expected options, -i PIPE and an output path";
+        error = L"expected options, -i INPUT and an output path";
         return false;
     }
 
@@ -139,22 +139,20 @@ bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wst
                 error = L"more than one input (-i) given";
                 return false;
             }
-            if (!IsPipeName(command.args[i])) {
-                error = L"input '" + command.args[i] + L"' is not a pipe name (\\\\.\\pipe\\...)";
-                return false;
-            }
             haveInput = true;
+            command.remux = !IsPipeName(command.args[i]);
             command.inputIndex = i;
         }
     }
     if (!haveInput) {
-        error = L"no input pipe (-i) given";
+        error = L"no input (-i) given";
         return false;
     }
-    return FrameBytesOf(command.args, command.inputIndex, command.frameBytes, error);
+    return command.remux ||
+           FrameBytesOf(command.args, command.inputIndex, command.frameBytes, error);
 }
 
-const std::wstring& InputPipeName(const RelayCommand& command)
+const std::wstring& InputName(const RelayCommand& command)
 {
     return command.args[command.inputIndex];
 }

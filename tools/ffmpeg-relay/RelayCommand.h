@@ -6,21 +6,23 @@
 #include <string>
 #include <vector>
 
-// A parsed command line: the arguments after the program name, unchanged, with the positions of
-// the input pipe's name and of the output path (always the last argument).
+// A parsed command line: the arguments after the program name, unchanged, with the position of
+// the input (a frame pipe or, for a remux, a file) and the output path (always the last argument).
 struct RelayCommand {
     std::vector<std::wstring> args;
     size_t inputIndex = 0;
-    uint32_t frameBytes = 0; // one raw frame (-video_size, -pixel_format)
+    bool remux = false;      // the input is a file, not a frame pipe
+    uint32_t frameBytes = 0; // one raw frame of a pipe input (-video_size, -pixel_format)
 };
 
-// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one
-// "-i \\.\pipe\NAME", and the output path last. -video_size WxH and a -pixel_format of bgra or
-// gray16le must come before -i. Returns false with a message otherwise.
+// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one "-i",
+// and the output path last. An input named \\.\pipe\NAME is a frame pipe, which needs
+// -video_size WxH and a -pixel_format of bgra or gray16le before it; any other input is a file to
+// remux. Returns false with a message otherwise.
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
 
-// The input pipe's name and the output path as given.
-const std::wstring& InputPipeName(const RelayCommand& command);
+// The input (pipe name or file path) and the output path as given.
+const std::wstring& InputName(const RelayCommand& command);
 const std::wstring& OutputPath(const RelayCommand& command);
 
 // UTF-8 form of a wide string (empty on a conversion failure of a non-empty string).

@@ -27,6 +27,8 @@ constexpr DWORD kPauseMs = 1000;
 constexpr DWORD kSlowReadMs = 100;
 // How long the launcher fault mode waits for its child, the real encoder: longer than any take.
 constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
+// How long a remux run waits for Debian's ffmpeg before killing it.
+constexpr DWORD kRemuxLimitMs = 10 * 60 * 1000;
 // How long the relay waits for its reader thread once ffmpeg has stopped taking frames.
 constexpr DWORD kReaderStopLimitMs = 5000;
 // Frames read by the read-few fault modes.

@@ -1,6 +1,7 @@
 // ffmpeg.exe stand-in for Linux test machines: reads the raw frames that the recorder writes into
 // its named pipe and relays them, through a FIFO, to Debian's real ffmpeg running beside Wine,
-// which writes the MP4. Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
+// which writes the MP4; a run whose input is a file (a remux) runs Debian's ffmpeg on it directly.
+// Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
 #include "Launcher.h"
 #include "LinuxEncoder.h"
 #include "RelayCommand.h"
@@ -325,6 +326,66 @@ int RunsRecorded()
     return lines;
 }
 
+// The Linux path of a Windows path given on the command line, relative to the current folder.
+// False, with a message, when Wine can't map it.
+bool LinuxPathOfArgument(const std::wstring& path, std::string& unixPath)
+{
+    std::vector<wchar_t> full(32768);
+    const DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (path.empty() || length == 0 || length >= full.size() ||
+        !UnixPathOf(full.data(), unixPath)) {
+        LogMessage(L"cannot use the path '" + path + L"'");
+        return false;
+    }
+    return true;
+}
+
+// Makes the helper folder and starts Debian's ffmpeg there (see StartLinuxEncoder), waiting until
+// its FIFO is ready. False, with a message, when it can't.
+bool StartEncoderInHelperFolder(LinuxEncoder& encoder, const std::string& ffmpegCommand,
+                                bool feedsInput)
+{
+    std::wstring error;
+    if (!CreateHelperFolder(encoder, error)) {
+        LogMessage(error);
+        return false;
+    }
+    if (!StartLinuxEncoder(encoder, ffmpegCommand, feedsInput, error)) {
+        LogMessage(error);
+        RemoveHelperFolder(encoder, false);
+        return false;
+    }
+    if (!WaitUntilReady(encoder, kReadyLimitMs)) {
+        LogMessage(L"ffmpeg's FIFO did not appear in " + encoder.folder);
+        return false;
+    }
+    return true;
+}
+
+void LogFifoOpenFailure()
+{
+    wchar_t code[16] = {};
+    ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
+    LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
+               L"): ffmpeg has already ended");
+}
+
+// After ffmpeg's status was read: logs a failure with ffmpeg's own messages and removes the
+// helper folder (or keeps its files with NVR_RELAY_KEEP=1).
+void FinishWithStatus(const LinuxEncoder& encoder, int status)
+{
+    if (status != 0) {
+        LogMessage(L"ffmpeg failed with status " + std::to_wstring(status) + L"; its log:");
+        LogBytes(ReadEncoderLog(encoder));
+    }
+    const bool keep = EnvironmentValue(L"NVR_RELAY_KEEP") == L"1";
+    if (keep) {
+        LogMessage(L"helper folder kept: " + encoder.folder);
+    }
+    RemoveHelperFolder(encoder, keep);
+}
+
 // Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
 int Stall(RunRecord& record)
 {
@@ -340,30 +401,13 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
 {
     const ULONGLONG openedAt = ::GetTickCount64();
     ScopedHandle pipe(pipeHandle);
-    const std::wstring& output = OutputPath(command);
-    std::vector<wchar_t> fullOutput(32768);
     std::string unixOutput;
-    const DWORD length = ::GetFullPathNameW(output.c_str(), static_cast<DWORD>(fullOutput.size()),
-                                            fullOutput.data(), nullptr);
-    if (output.empty() || length == 0 || length >= fullOutput.size() ||
-        !UnixPathOf(fullOutput.data(), unixOutput)) {
-        LogMessage(L"cannot use the output path '" + output + L"'");
+    if (!LinuxPathOfArgument(OutputPath(command), unixOutput)) {
         return kExitFailure;
     }
-
     LinuxEncoder encoder;
-    std::wstring error;
-    if (!CreateHelperFolder(encoder, error)) {
-        LogMessage(error);
-        return kExitFailure;
-    }
-    if (!StartLinuxEncoder(encoder, BuildEncoderCommand(command, "pipe:0", unixOutput), error)) {
-        LogMessage(error);
-        RemoveHelperFolder(encoder, false);
-        return kExitFailure;
-    }
-    if (!WaitUntilReady(encoder, kReadyLimitMs)) {
-        LogMessage(L"ffmpeg's FIFO did not appear in " + encoder.folder);
+    if (!StartEncoderInHelperFolder(encoder, BuildEncoderCommand(command, "pipe:0", unixOutput),
+                                    true)) {
         return kExitFailure;
     }
 
@@ -373,10 +417,7 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
             ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
         RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault, record.frameBytes), openedAt);
     } else {
-        wchar_t code[16] = {};
-        ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
-        LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
-                   L"): ffmpeg has already ended");
+        LogFifoOpenFailure();
     }
     // The marker and then the FIFO's close are ffmpeg's end of input; closing the pipe tells the
     // recorder we are done.
@@ -389,15 +430,41 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
         LogMessage(L"ffmpeg did not finish in time; helper folder kept: " + encoder.folder);
         return kExitFailure;
     }
-    if (status != 0) {
-        LogMessage(L"ffmpeg failed with status " + std::to_wstring(status) + L"; its log:");
-        LogBytes(ReadEncoderLog(encoder));
+    FinishWithStatus(encoder, status);
+    return status;
+}
+
+// A run whose input is a file: Debian's ffmpeg reads it and writes the output itself, while the
+// relay holds the FIFO open so that ffmpeg dies with it. Returns ffmpeg's status.
+int Remux(const RelayCommand& command)
+{
+    std::string unixInput;
+    std::string unixOutput;
+    if (!LinuxPathOfArgument(InputName(command), unixInput) ||
+        !LinuxPathOfArgument(OutputPath(command), unixOutput)) {
+        return kExitFailure;
     }
-    const bool keep = EnvironmentValue(L"NVR_RELAY_KEEP") == L"1";
-    if (keep) {
-        LogMessage(L"helper folder kept: " + encoder.folder);
+    LinuxEncoder encoder;
+    if (!StartEncoderInHelperFolder(encoder, BuildEncoderCommand(command, unixInput, unixOutput),
+                                    false)) {
+        return kExitFailure;
     }
-    RemoveHelperFolder(encoder, keep);
+    ScopedHandle fifo(OpenFifoForWriting(encoder));
+    if (!fifo.IsValid()) {
+        LogFifoOpenFailure();
+    }
+
+    int status = kExitFailure;
+    if (!WaitForEncoderStatus(encoder, kRemuxLimitMs, status)) {
+        LogMessage(L"ffmpeg did not finish the remux in time; killed");
+        // The FIFO closing without the end marker kills ffmpeg too, and the script then removes
+        // the helper folder itself.
+        KillLinuxEncoder(encoder);
+        return kExitFailure;
+    }
+    MarkNormalEnd(encoder);
+    fifo.Reset();
+    FinishWithStatus(encoder, status);
     return status;
 }
 
@@ -421,6 +488,14 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         return RunChildCopy();
     }
     record.frameBytes = command.frameBytes;
+    if (command.remux) {
+        // Of the fault modes only launcher (above) concerns a remux.
+        if (!RunningUnderWine()) {
+            LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
+            return kExitFailure;
+        }
+        return Remux(command);
+    }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
     }
@@ -433,9 +508,9 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         return kExitFailure;
     }
 
-    HANDLE pipe = OpenFramePipe(InputPipeName(command));
+    HANDLE pipe = OpenFramePipe(InputName(command));
     if (pipe == INVALID_HANDLE_VALUE) {
-        LogMessage(L"cannot open the frame pipe " + InputPipeName(command) + L" (error " +
+        LogMessage(L"cannot open the frame pipe " + InputName(command) + L" (error " +
                    std::to_wstring(::GetLastError()) + L")");
         return kExitNoPipe;
     }
