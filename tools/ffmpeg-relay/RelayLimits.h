@@ -27,6 +27,10 @@ constexpr DWORD kPauseMs = 1000;
 constexpr DWORD kSlowReadMs = 100;
 // How long the launcher fault mode waits for its child, the real encoder: longer than any take.
 constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
+// The kill-after-4s mode kills Debian's ffmpeg once this many frames were read (4 s at 30 fps).
+constexpr uint32_t kKillAfterFrames = 120;
+// The stall mode stops reading once this many frames were read, and hangs for kHangMs.
+constexpr uint32_t kStallAfterFrames = 60;
 // How long a remux run waits for Debian's ffmpeg before killing it.
 constexpr DWORD kRemuxLimitMs = 10 * 60 * 1000;
 // How long the relay waits for its reader thread once ffmpeg has stopped taking frames.

@@ -31,6 +31,9 @@ enum class Fault {
     LateStart,
     Pause,
     SlowRead,
+    KillAfter4s,
+    Stall,
+    RemuxFail,
     Launcher
 };
 
@@ -49,6 +52,9 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"late-start", Fault::LateStart},
                   {L"pause", Fault::Pause},
                   {L"slow-read", Fault::SlowRead},
+                  {L"kill-after-4s", Fault::KillAfter4s},
+                  {L"stall", Fault::Stall},
+                  {L"remux-fail", Fault::RemuxFail},
                   {L"launcher", Fault::Launcher}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
@@ -102,6 +108,19 @@ void ReadExactly(HANDLE pipe, uint64_t total, RunRecord& record)
 
 // When the FIFO write in progress began (GetTickCount64), or 0 while none is.
 std::atomic<ULONGLONG> g_writeSince{0};
+
+// Set once the kill-after-4s mode has killed Debian's ffmpeg.
+std::atomic<bool> g_encoderKilled{false};
+
+// Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
+int Stall(RunRecord& record)
+{
+    record.exitCode = kExitFailure;
+    AppendRunRecord(record);
+    record.written = true;
+    ::Sleep(kHangMs);
+    return kExitFailure;
+}
 
 // Ends the relay when one FIFO write has been blocked for kStalledWriteLimitMs: ffmpeg has stopped
 // reading without exiting, and Wine can't cancel a write blocked on a FIFO.
@@ -190,52 +209,71 @@ private:
     bool m_failed = false;
 };
 
-// How the pipe is read: the pacing that the late-start, pause and slow-read modes imitate.
-struct ReadPace {
-    DWORD startDelayMs = 0;       // nothing read for this long after the pipe is opened
-    uint64_t pauseAfterBytes = 0; // once this much was read (0: never) ...
-    DWORD pauseMs = 0;            // ... nothing is read for this long, once
-    DWORD perFrameMs = 0;         // a pause after every frame
+// How the pipe is read: the pacing that the late-start, pause and slow-read modes imitate, and
+// the points where the kill-after-4s and stall modes act.
+struct ReadPlan {
+    DWORD startDelayMs = 0;             // nothing read for this long after the pipe is opened
+    uint64_t pauseAfterBytes = 0;       // once this much was read (0: never) ...
+    DWORD pauseMs = 0;                  // ... nothing is read for this long, once
+    DWORD perFrameMs = 0;               // a pause after every frame
+    uint64_t killEncoderAfterBytes = 0; // once this much was read (0: never), ffmpeg is killed
+    uint64_t stallAfterBytes = 0;       // once this much was read (0: never), reading stops
 };
 
-ReadPace PaceOf(Fault fault, uint32_t frameBytes)
+ReadPlan PlanOf(Fault fault, uint32_t frameBytes)
 {
-    ReadPace pace;
+    ReadPlan plan;
     if (fault == Fault::LateStart) {
-        pace.startDelayMs = kLateStartMs;
+        plan.startDelayMs = kLateStartMs;
     } else if (fault == Fault::Pause) {
-        pace.pauseAfterBytes = uint64_t{kPauseAfterFrames} * frameBytes;
-        pace.pauseMs = kPauseMs;
+        plan.pauseAfterBytes = uint64_t{kPauseAfterFrames} * frameBytes;
+        plan.pauseMs = kPauseMs;
     } else if (fault == Fault::SlowRead) {
-        pace.perFrameMs = kSlowReadMs;
+        plan.perFrameMs = kSlowReadMs;
+    } else if (fault == Fault::KillAfter4s) {
+        plan.killEncoderAfterBytes = uint64_t{kKillAfterFrames} * frameBytes;
+    } else if (fault == Fault::Stall) {
+        plan.stallAfterBytes = uint64_t{kStallAfterFrames} * frameBytes;
     }
-    return pace;
+    return plan;
 }
 
 struct PipeReader {
     HANDLE pipe;
     ChunkQueue* queue;
     RunRecord* record;
-    ReadPace pace;
+    ReadPlan plan;
     ULONGLONG openedAt;
+    const LinuxEncoder* encoder;
 };
 
 // Reads the frame pipe into the queue, in frame-sized reads, until the pipe ends or the writer
-// has failed, at the pace asked for.
+// has failed, following the plan.
 DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
     PipeReader& reader = *static_cast<PipeReader*>(param);
-    ReadPace& pace = reader.pace;
+    ReadPlan& plan = reader.plan;
     const uint32_t frameBytes = reader.record->frameBytes;
     const ULONGLONG since = ::GetTickCount64() - reader.openedAt;
-    if (since < pace.startDelayMs) {
-        ::Sleep(static_cast<DWORD>(pace.startDelayMs - since));
+    if (since < plan.startDelayMs) {
+        ::Sleep(static_cast<DWORD>(plan.startDelayMs - since));
     }
     for (;;) {
         const uint64_t bytes = reader.record->bytes;
-        if (pace.pauseAfterBytes != 0 && bytes >= pace.pauseAfterBytes) {
-            pace.pauseAfterBytes = 0;
-            ::Sleep(pace.pauseMs);
+        if (plan.pauseAfterBytes != 0 && bytes >= plan.pauseAfterBytes) {
+            plan.pauseAfterBytes = 0;
+            ::Sleep(plan.pauseMs);
+        }
+        if (plan.stallAfterBytes != 0 && bytes >= plan.stallAfterBytes) {
+            LogMessage(L"stall: no more reads; the frame pipe stays open");
+            // Without the end marker: ffmpeg is killed with the relay, whenever that is.
+            ::ExitProcess(static_cast<UINT>(Stall(*reader.record)));
+        }
+        if (plan.killEncoderAfterBytes != 0 && bytes >= plan.killEncoderAfterBytes) {
+            plan.killEncoderAfterBytes = 0;
+            g_encoderKilled = KillLinuxEncoder(*reader.encoder);
+            LogMessage(g_encoderKilled ? L"kill-after-4s: ffmpeg killed"
+                                       : L"kill-after-4s: cannot kill ffmpeg");
         }
         const uint64_t framesBefore = bytes / frameBytes;
         std::vector<BYTE> chunk(frameBytes);
@@ -260,7 +298,7 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
             break;
         }
         if (reader.record->bytes / frameBytes != framesBefore) {
-            ::Sleep(pace.perFrameMs);
+            ::Sleep(plan.perFrameMs);
         }
     }
     reader.queue->End();
@@ -281,13 +319,13 @@ void StopReader(HANDLE readerThread)
 // Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
 // failed (ffmpeg stopped reading): the pipe is then no longer read, as a dead encoder's is not.
 // True at the end of the input.
-bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pace,
-                 ULONGLONG openedAt)
+bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPlan& plan,
+                 ULONGLONG openedAt, const LinuxEncoder& encoder)
 {
     // Lives until the process ends, since a reader thread that did not stop may still use it.
     static ChunkQueue queue;
     static PipeReader reader;
-    reader = PipeReader{pipe, &queue, &record, pace, openedAt};
+    reader = PipeReader{pipe, &queue, &record, plan, openedAt, &encoder};
     ScopedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
     if (!readerThread.IsValid()) {
         return false;
@@ -386,17 +424,8 @@ void FinishWithStatus(const LinuxEncoder& encoder, int status)
     RemoveHelperFolder(encoder, keep);
 }
 
-// Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
-int Stall(RunRecord& record)
-{
-    record.exitCode = kExitFailure;
-    AppendRunRecord(record);
-    record.written = true;
-    ::Sleep(kHangMs);
-    return kExitFailure;
-}
-
-// The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status.
+// The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status
+// (the relay's failure code once kill-after-4s has killed ffmpeg).
 int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fault fault)
 {
     const ULONGLONG openedAt = ::GetTickCount64();
@@ -415,7 +444,8 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
     if (fifo.IsValid()) {
         ScopedHandle watchdog(
             ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
-        RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault, record.frameBytes), openedAt);
+        RelayFrames(pipe.Get(), fifo.Get(), record, PlanOf(fault, record.frameBytes), openedAt,
+                    encoder);
     } else {
         LogFifoOpenFailure();
     }
@@ -431,7 +461,7 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
         return kExitFailure;
     }
     FinishWithStatus(encoder, status);
-    return status;
+    return g_encoderKilled ? kExitFailure : status;
 }
 
 // A run whose input is a file: Debian's ffmpeg reads it and writes the output itself, while the
@@ -481,15 +511,25 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         LogMessage(L"unknown NVR_RELAY_FAULT '" + EnvironmentValue(L"NVR_RELAY_FAULT") + L"'");
         return kExitBadCommand;
     }
+    const std::wstring childFaultName = EnvironmentValue(L"NVR_RELAY_CHILD_FAULT");
+    Fault childFault = Fault::None;
+    if (!ParseFault(childFaultName, childFault)) {
+        LogMessage(L"unknown NVR_RELAY_CHILD_FAULT '" + childFaultName + L"'");
+        return kExitBadCommand;
+    }
     if (EnvironmentValue(L"NVR_RELAY_FAULT_FIRST_ONLY") == L"1" && RunsRecorded() > 0) {
         fault = Fault::None;
     }
     if (fault == Fault::Launcher) {
-        return RunChildCopy();
+        return RunChildCopy(childFaultName);
     }
     record.frameBytes = command.frameBytes;
     if (command.remux) {
-        // Of the fault modes only launcher (above) concerns a remux.
+        // Of the fault modes only remux-fail (and launcher, above) concern a remux.
+        if (fault == Fault::RemuxFail) {
+            LogMessage(L"remux-fail: no remux");
+            return kExitFailure;
+        }
         if (!RunningUnderWine()) {
             LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
             return kExitFailure;
