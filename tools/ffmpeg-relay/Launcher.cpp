@@ -43,14 +43,16 @@ HANDLE CreateKillOnCloseJob()
 
 } // namespace
 
-int RunChildCopy()
+int RunChildCopy(const std::wstring& childFault)
 {
     const std::wstring self = OwnPath();
     std::wstring commandLine = ::GetCommandLineW();
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');
-    // The child inherits this environment: it must run as the real encoder, not launch again.
-    ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT", nullptr);
+    // The child inherits this environment: it must run as the encoder, not launch again.
+    ::SetEnvironmentVariableW(L"NVR_RELAY_FAULT",
+                              childFault.empty() ? nullptr : childFault.c_str());
+    ::SetEnvironmentVariableW(L"NVR_RELAY_CHILD_FAULT", nullptr);
 
     ScopedHandle job(CreateKillOnCloseJob());
     STARTUPINFOW startup = {};

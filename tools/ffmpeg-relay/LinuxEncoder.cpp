@@ -8,27 +8,53 @@
 
 namespace {
 
-const wchar_t* const kHelperFiles[] = {L"ready", L"status", L"status.tmp", L"run.sh",
-                                       L"ffmpeg.log"};
+const wchar_t* const kHelperFiles[] = {L"ready", L"status",     L"status.tmp", L"run.sh",
+                                       L"end",   L"ffmpeg.pid", L"gone",       L"ffmpeg.log"};
 constexpr DWORD kPollMs = 10;
 
 // The script around the ffmpeg command. Wine opens a FIFO without waiting for the other end, so
 // a write end can only be opened while a reader has it open: the script holds a read end of its
-// own for that, whether or not ffmpeg has opened the FIFO yet. After ffmpeg ends the FIFO is
-// removed before that read end is dropped, so a late open fails and a write in progress fails
-// (broken pipe) instead of waiting forever. A watchdog releases an ffmpeg still waiting in its
-// own open of the FIFO after 30 s (the relay has given up by then): it then sees an empty input.
+// own for that (fd 4), whether or not the FIFO's real reader has opened it yet. After ffmpeg ends
+// the FIFO is removed before that read end is dropped, so a late open fails and a write in
+// progress fails (broken pipe) instead of waiting forever. A watchdog releases a reader still
+// waiting in its own open of the FIFO after 30 s (the relay has given up by then): it then sees
+// an empty input.
+//
+// The FIFO closing tells a relay that ended its input (it leaves `end` first) from one that was
+// killed: Wine closes the killed process's FIFO just the same, and a real ffmpeg.exe that is
+// killed writes nothing more. So `cat` reads the FIFO and, for a recording, passes it on to
+// ffmpeg's standard input; when the FIFO ends without `end`, ffmpeg is sent SIGKILL while its own
+// input is still open, so it never sees the end of its input and never finishes the file. For a
+// remux the relay writes nothing into the FIFO and holds it open while it waits for ffmpeg.
+// ffmpeg.pid is written before `ready`, so it is there before the relay can open the FIFO.
+//
 // The relay takes `status` away as soon as it has read it; a status left for 60 s means the relay
-// was killed, and the script removes the folder itself.
-std::string BuildScript(const std::string& unixFolder, const std::string& ffmpegCommand)
+// was killed meanwhile, and the script removes the folder itself. A relay known to be gone
+// (`gone`) gets no status: the folder goes at once.
+std::string BuildScript(const std::string& unixFolder, const std::string& ffmpegCommand,
+                        bool feedsInput)
 {
+    const std::string folder = ShellQuote(unixFolder);
+    const std::string startFfmpeg =
+        "/bin/sh -c 'echo $$ >ffmpeg.pid && touch ready && exec \"$@\"' sh " + ffmpegCommand;
     // One line of the script per line here.
     // clang-format off
+    const std::string runFfmpeg = feedsInput ?
+           "{ if cat fifo && [ ! -e end ]; then touch gone; fi;"
+           " [ -e end ] || kill -9 \"$(cat ffmpeg.pid)\"; } 4<&- | " + startFfmpeg + " 4<&- 2>ffmpeg.log\n"
+           "status=$?\n" :
+           startFfmpeg + " 4<&- </dev/null 2>ffmpeg.log &\n"
+           "ffmpeg=$!\n"
+           "{ if cat fifo >/dev/null && [ ! -e end ]; then touch gone; kill -9 $ffmpeg; fi; } 4<&- &\n"
+           "monitor=$!\n"
+           "wait $ffmpeg\n"
+           "status=$?\n"
+           "kill $monitor\n";
     return "#!/bin/sh\n"
-           "# ffmpeg-relay helper: Debian's ffmpeg reads the FIFO that the Windows relay writes.\n"
+           "# ffmpeg-relay helper: Debian's ffmpeg runs for the Windows relay, which holds the FIFO.\n"
            "PATH=/usr/bin:/bin\n"
            "export PATH\n"
-           "cd " + ShellQuote(unixFolder) + " || exit 1\n"
+           "cd " + folder + " || exit 1\n"
            "exec </dev/null >/dev/null 2>&1\n"
            "if ! mkfifo fifo; then echo 127 >status.tmp; mv -f status.tmp status; exit 1; fi\n"
            "exec 3<>fifo\n"
@@ -36,18 +62,17 @@ std::string BuildScript(const std::string& unixFolder, const std::string& ffmpeg
            "exec 3>&-\n"
            "( exec 4<&-; n=0; while [ $n -lt 30 ]; do sleep 1; n=$((n + 1)); done;"
            " [ -p fifo ] && : <>fifo ) &\n"
-           "watchdog=$!\n"
-           "touch ready\n" +
-           ffmpegCommand + " 4<&- 2>ffmpeg.log\n"
-           "status=$?\n"
+           "watchdog=$!\n" +
+           runFfmpeg +
            "kill $watchdog\n"
            "rm -f fifo\n"
            "exec 4<&-\n"
+           "if [ -e gone ]; then cd / && rm -rf " + folder + "; exit 0; fi\n"
            "echo $status >status.tmp\n"
            "mv -f status.tmp status\n"
            "n=0\n"
            "while [ -e status ] && [ $n -lt 60 ]; do sleep 1; n=$((n + 1)); done\n"
-           "if [ -e status ]; then cd / && rm -rf " + ShellQuote(unixFolder) + "; fi\n";
+           "if [ -e status ]; then cd / && rm -rf " + folder + "; fi\n";
     // clang-format on
 }
 
@@ -151,16 +176,11 @@ bool CreateHelperFolder(LinuxEncoder& encoder, std::wstring& error)
     return false;
 }
 
-std::string FifoUnixPath(const LinuxEncoder& encoder)
-{
-    return encoder.unixFolder + "/fifo";
-}
-
 bool StartLinuxEncoder(const LinuxEncoder& encoder, const std::string& ffmpegCommand,
-                       std::wstring& error)
+                       bool feedsInput, std::wstring& error)
 {
     if (!WriteWholeFile(HelperFile(encoder, L"run.sh"),
-                        BuildScript(encoder.unixFolder, ffmpegCommand))) {
+                        BuildScript(encoder.unixFolder, ffmpegCommand, feedsInput))) {
         error = L"cannot write " + HelperFile(encoder, L"run.sh");
         return false;
     }
@@ -226,6 +246,31 @@ HANDLE OpenFifoForWriting(const LinuxEncoder& encoder)
         return INVALID_HANDLE_VALUE;
     }
     return fifo;
+}
+
+bool MarkNormalEnd(const LinuxEncoder& encoder)
+{
+    return WriteWholeFile(HelperFile(encoder, L"end"), std::string());
+}
+
+bool KillLinuxEncoder(const LinuxEncoder& encoder)
+{
+    const std::string text = ReadFileHead(HelperFile(encoder, L"ffmpeg.pid"), 32);
+    const long pid = std::atol(text.c_str());
+    if (pid <= 1) {
+        return false;
+    }
+    std::wstring commandLine = L"/bin/kill -9 " + std::to_wstring(pid);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
 }
 
 bool WaitForEncoderStatus(const LinuxEncoder& encoder, DWORD limitMs, int& status)

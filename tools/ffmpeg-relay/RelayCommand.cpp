@@ -35,6 +35,76 @@ bool IsPipeName(const std::wstring& name)
                                   static_cast<int>(prefixLength), TRUE) == CSTR_EQUAL;
 }
 
+// Bytes a pixel of the raw input formats the recorder sends; 0 for any other format.
+uint32_t BytesPerPixel(const std::wstring& format)
+{
+    if (format == L"bgra") {
+        return 4;
+    }
+    if (format == L"gray16le") {
+        return 2;
+    }
+    return 0;
+}
+
+// Reads a whole decimal number of 1..16384 from `text` at `pos`, moving `pos` past it.
+bool ParseDimension(const std::wstring& text, size_t& pos, uint32_t& value)
+{
+    value = 0;
+    const size_t start = pos;
+    while (pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9' && pos - start < 6) {
+        value = value * 10 + static_cast<uint32_t>(text[pos] - L'0');
+        ++pos;
+    }
+    return pos > start && value >= 1 && value <= 16384;
+}
+
+// Reads "WxH" into `pixels`; false for anything else.
+bool ParseVideoSize(const std::wstring& size, uint32_t& pixels)
+{
+    size_t pos = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!ParseDimension(size, pos, width) || pos >= size.size() || size[pos] != L'x') {
+        return false;
+    }
+    ++pos;
+    if (!ParseDimension(size, pos, height) || pos != size.size()) {
+        return false;
+    }
+    pixels = width * height;
+    return true;
+}
+
+// The size of one raw frame from the input options before `-i`; false with a message when they
+// do not say it.
+bool FrameBytesOf(const std::vector<std::wstring>& args, size_t inputIndex, uint32_t& frameBytes,
+                  std::wstring& error)
+{
+    std::wstring size;
+    std::wstring format;
+    for (size_t i = 0; i + 1 < inputIndex; ++i) {
+        if (args[i] == L"-video_size") {
+            size = args[i + 1];
+        } else if (args[i] == L"-pixel_format") {
+            format = args[i + 1];
+        }
+    }
+    uint32_t pixels = 0;
+    if (!ParseVideoSize(size, pixels)) {
+        error = L"a frame pipe needs -video_size WxH before -i (got '" + size + L"')";
+        return false;
+    }
+    const uint32_t pixelBytes = BytesPerPixel(format);
+    if (pixelBytes == 0) {
+        error =
+            L"a frame pipe needs -pixel_format bgra or gray16le before -i (got '" + format + L"')";
+        return false;
+    }
+    frameBytes = pixels * pixelBytes;
+    return true;
+}
+
 } // namespace
 
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error)
@@ -44,7 +114,7 @@ bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wst
         command.args.emplace_back(argv[i]);
     }
     if (command.args.size() < 3) {
-        error = L"expected options, -i PIPE and an output path";
+        error = L"expected options, -i INPUT and an output path";
         return false;
     }
 
@@ -69,22 +139,20 @@ bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wst
                 error = L"more than one input (-i) given";
                 return false;
             }
-            if (!IsPipeName(command.args[i])) {
-                error = L"input '" + command.args[i] + L"' is not a pipe name (\\\\.\\pipe\\...)";
-                return false;
-            }
             haveInput = true;
+            command.remux = !IsPipeName(command.args[i]);
             command.inputIndex = i;
         }
     }
     if (!haveInput) {
-        error = L"no input pipe (-i) given";
+        error = L"no input (-i) given";
         return false;
     }
-    return true;
+    return command.remux ||
+           FrameBytesOf(command.args, command.inputIndex, command.frameBytes, error);
 }
 
-const std::wstring& InputPipeName(const RelayCommand& command)
+const std::wstring& InputName(const RelayCommand& command)
 {
     return command.args[command.inputIndex];
 }
@@ -139,13 +207,13 @@ std::string ShellQuote(const std::string& text)
     return quoted;
 }
 
-std::string BuildEncoderCommand(const RelayCommand& command, const std::string& fifoPath,
+std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
                                 const std::string& outputPath)
 {
     std::string line = "/usr/bin/ffmpeg -nostdin -hide_banner -loglevel error";
     const size_t outputIndex = command.args.size() - 1;
     for (size_t i = 0; i < command.args.size(); ++i) {
-        const std::string arg = i == command.inputIndex ? fifoPath
+        const std::string arg = i == command.inputIndex ? inputPath
                                 : i == outputIndex      ? outputPath
                                                         : ToUtf8(command.args[i]);
         line += ' ';

@@ -2,22 +2,27 @@
 // that it turns them into.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-// A parsed command line: the arguments after the program name, unchanged, with the positions of
-// the input pipe's name and of the output path (always the last argument).
+// A parsed command line: the arguments after the program name, unchanged, with the position of
+// the input (a frame pipe or, for a remux, a file) and the output path (always the last argument).
 struct RelayCommand {
     std::vector<std::wstring> args;
     size_t inputIndex = 0;
+    bool remux = false;      // the input is a file, not a frame pipe
+    uint32_t frameBytes = 0; // one raw frame of a pipe input (-video_size, -pixel_format)
 };
 
-// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one
-// "-i \\.\pipe\NAME", and the output path last. Returns false with a message otherwise.
+// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one "-i",
+// and the output path last. An input named \\.\pipe\NAME is a frame pipe, which needs
+// -video_size WxH and a -pixel_format of bgra or gray16le before it; any other input is a file to
+// remux. Returns false with a message otherwise.
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
 
-// The input pipe's name and the output path as given.
-const std::wstring& InputPipeName(const RelayCommand& command);
+// The input (pipe name or file path) and the output path as given.
+const std::wstring& InputName(const RelayCommand& command);
 const std::wstring& OutputPath(const RelayCommand& command);
 
 // UTF-8 form of a wide string (empty on a conversion failure of a non-empty string).
@@ -29,7 +34,8 @@ std::wstring FromUtf8(const std::string& text);
 // `text` as one sh word: single-quoted, with each embedded quote written '\''.
 std::string ShellQuote(const std::string& text);
 
-// The sh command that runs Debian's ffmpeg with the same options, reading `fifoPath` instead
-// of the pipe and writing `outputPath` (both Linux paths, UTF-8) instead of the given path.
-std::string BuildEncoderCommand(const RelayCommand& command, const std::string& fifoPath,
+// The arguments, as sh words, that run Debian's ffmpeg with the same options, reading `inputPath`
+// instead of the given input and writing `outputPath` (both UTF-8, as ffmpeg takes them) instead
+// of the given output.
+std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
                                 const std::string& outputPath);

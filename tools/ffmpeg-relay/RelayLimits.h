@@ -5,9 +5,6 @@
 
 #include <cstdint>
 
-// One raw 640x480 BGRA frame.
-constexpr uint32_t kFrameBytes = 640 * 480 * 4;
-
 // How long the relay tries to open the frame pipe before giving up (exit code 3).
 constexpr DWORD kPipeOpenLimitMs = 10000;
 // How long the Linux side gets to create the FIFO and signal `ready`.
@@ -22,6 +19,7 @@ constexpr DWORD kHangMs = 120000;
 constexpr DWORD kSlowFinishMs = 7000;
 // The late-start mode reads nothing for this long after opening the pipe.
 constexpr DWORD kLateStartMs = 300;
+// Frame counts below are in frames of the pipe input's size (-video_size, -pixel_format).
 // The pause mode stops reading for kPauseMs once kPauseAfterFrames frames were read.
 constexpr uint32_t kPauseAfterFrames = 60;
 constexpr DWORD kPauseMs = 1000;
@@ -29,6 +27,14 @@ constexpr DWORD kPauseMs = 1000;
 constexpr DWORD kSlowReadMs = 100;
 // How long the launcher fault mode waits for its child, the real encoder: longer than any take.
 constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
+// The kill-after-4s mode kills Debian's ffmpeg once this many frames were read (4 s at 30 fps).
+constexpr uint32_t kKillAfterFrames = 120;
+// The stall mode stops reading once this many frames were read, and hangs for kHangMs.
+constexpr uint32_t kStallAfterFrames = 60;
+// How long a remux run waits for Debian's ffmpeg before killing it.
+constexpr DWORD kRemuxLimitMs = 10 * 60 * 1000;
+// How long the relay waits for its reader thread once ffmpeg has stopped taking frames.
+constexpr DWORD kReaderStopLimitMs = 5000;
 // Frames read by the read-few fault modes.
 constexpr uint32_t kFewFrames = 5;
 // Frames the relay holds while Debian's ffmpeg is slower than the recorder (about 74 MB).

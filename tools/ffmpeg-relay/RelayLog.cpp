@@ -1,7 +1,6 @@
 #include "RelayLog.h"
 
 #include "RelayCommand.h"
-#include "RelayLimits.h"
 
 #include <windows.h>
 
@@ -58,10 +57,10 @@ void LogBytes(const std::string& bytes)
 void AppendRunRecord(const RunRecord& record)
 {
     const uint64_t bytes = record.bytes;
-    const std::string line = "pid=" + std::to_string(::GetCurrentProcessId()) +
-                             " bytes=" + std::to_string(bytes) +
-                             " frames=" + std::to_string(bytes / kFrameBytes) +
-                             " exit=" + std::to_string(record.exitCode) +
-                             " cmdline=" + ToUtf8(::GetCommandLineW()) + "\n";
+    const uint64_t frames = record.frameBytes == 0 ? 0 : bytes / record.frameBytes;
+    const std::string line =
+        "pid=" + std::to_string(::GetCurrentProcessId()) + " bytes=" + std::to_string(bytes) +
+        " frames=" + std::to_string(frames) + " exit=" + std::to_string(record.exitCode) +
+        " cmdline=" + ToUtf8(::GetCommandLineW()) + "\n";
     AppendToFile(EnvironmentValue(L"NVR_RELAY_RECORD"), line);
 }

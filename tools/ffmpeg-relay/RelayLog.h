@@ -18,9 +18,11 @@ void LogBytes(const std::string& bytes);
 // What one run did, for NVR_RELAY_RECORD.
 struct RunRecord {
     std::atomic<uint64_t> bytes{0}; // taken from the frame pipe (also read by the watchdog)
+    uint32_t frameBytes = 0;        // one frame of the pipe input; 0 for a remux
     int exitCode = 0;
     bool written = false; // already appended (the stalling fault modes write it early)
 };
 
-// Appends "pid=P bytes=B frames=F exit=E cmdline=RAW" to the NVR_RELAY_RECORD file, if set.
+// Appends "pid=P bytes=B frames=F exit=E cmdline=RAW" to the NVR_RELAY_RECORD file, if set;
+// F counts whole frames of `frameBytes`.
 void AppendRunRecord(const RunRecord& record);

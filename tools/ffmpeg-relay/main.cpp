@@ -1,6 +1,7 @@
 // ffmpeg.exe stand-in for Linux test machines: reads the raw frames that the recorder writes into
 // its named pipe and relays them, through a FIFO, to Debian's real ffmpeg running beside Wine,
-// which writes the MP4. Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
+// which writes the MP4; a run whose input is a file (a remux) runs Debian's ffmpeg on it directly.
+// Fault modes (NVR_RELAY_FAULT) imitate encoders that misbehave.
 #include "Launcher.h"
 #include "LinuxEncoder.h"
 #include "RelayCommand.h"
@@ -30,6 +31,9 @@ enum class Fault {
     LateStart,
     Pause,
     SlowRead,
+    KillAfter4s,
+    Stall,
+    RemuxFail,
     Launcher
 };
 
@@ -48,6 +52,9 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"late-start", Fault::LateStart},
                   {L"pause", Fault::Pause},
                   {L"slow-read", Fault::SlowRead},
+                  {L"kill-after-4s", Fault::KillAfter4s},
+                  {L"stall", Fault::Stall},
+                  {L"remux-fail", Fault::RemuxFail},
                   {L"launcher", Fault::Launcher}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
@@ -85,10 +92,10 @@ HANDLE OpenFramePipe(const std::wstring& name)
 // Reads exactly `total` bytes from the pipe unless it ends first; adds what was read to `bytes`.
 void ReadExactly(HANDLE pipe, uint64_t total, RunRecord& record)
 {
-    std::vector<BYTE> buffer(kFrameBytes);
+    std::vector<BYTE> buffer(record.frameBytes);
     uint64_t done = 0;
     while (done < total) {
-        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(total - done, kFrameBytes));
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(total - done, record.frameBytes));
         DWORD read = 0;
         if (!::ReadFile(pipe, buffer.data(), want, &read, nullptr) || read == 0) {
             LogMessage(L"the frame pipe ended after " + std::to_wstring(done) + L" bytes");
@@ -101,6 +108,19 @@ void ReadExactly(HANDLE pipe, uint64_t total, RunRecord& record)
 
 // When the FIFO write in progress began (GetTickCount64), or 0 while none is.
 std::atomic<ULONGLONG> g_writeSince{0};
+
+// Set once the kill-after-4s mode has killed Debian's ffmpeg.
+std::atomic<bool> g_encoderKilled{false};
+
+// Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
+int Stall(RunRecord& record)
+{
+    record.exitCode = kExitFailure;
+    AppendRunRecord(record);
+    record.written = true;
+    ::Sleep(kHangMs);
+    return kExitFailure;
+}
 
 // Ends the relay when one FIFO write has been blocked for kStalledWriteLimitMs: ffmpeg has stopped
 // reading without exiting, and Wine can't cancel a write blocked on a FIFO.
@@ -139,15 +159,18 @@ bool WriteAll(HANDLE file, const BYTE* data, DWORD size)
 // Debian's ffmpeg is still starting up or briefly slower.
 class ChunkQueue {
 public:
-    // Adds a chunk, waiting while the queue is full; drops it once the writer has failed.
-    void Push(std::vector<BYTE> chunk)
+    // Adds a chunk, waiting while the queue is full. False, dropping it, once the writer has
+    // failed.
+    bool Push(std::vector<BYTE> chunk)
     {
         std::unique_lock<std::mutex> lock(m_lock);
         m_changed.wait(lock, [this] { return m_chunks.size() < kQueuedChunks || m_failed; });
-        if (!m_failed) {
-            m_chunks.push_back(std::move(chunk));
-            m_changed.notify_all();
+        if (m_failed) {
+            return false;
         }
+        m_chunks.push_back(std::move(chunk));
+        m_changed.notify_all();
+        return true;
     }
 
     void End()
@@ -186,57 +209,81 @@ private:
     bool m_failed = false;
 };
 
-// How the pipe is read: the pacing that the late-start, pause and slow-read modes imitate.
-struct ReadPace {
-    DWORD startDelayMs = 0;       // nothing read for this long after the pipe is opened
-    uint64_t pauseAfterBytes = 0; // once this much was read (0: never) ...
-    DWORD pauseMs = 0;            // ... nothing is read for this long, once
-    DWORD perFrameMs = 0;         // a pause after every frame
+// How the pipe is read: the pacing that the late-start, pause and slow-read modes imitate, and
+// the points where the kill-after-4s and stall modes act.
+struct ReadPlan {
+    DWORD startDelayMs = 0;             // nothing read for this long after the pipe is opened
+    uint64_t pauseAfterBytes = 0;       // once this much was read (0: never) ...
+    DWORD pauseMs = 0;                  // ... nothing is read for this long, once
+    DWORD perFrameMs = 0;               // a pause after every frame
+    uint64_t killEncoderAfterBytes = 0; // once this much was read (0: never), ffmpeg is killed
+    uint64_t stallAfterBytes = 0;       // once this much was read (0: never), reading stops
 };
 
-ReadPace PaceOf(Fault fault)
+ReadPlan PlanOf(Fault fault, uint32_t frameBytes)
 {
-    ReadPace pace;
+    ReadPlan plan;
     if (fault == Fault::LateStart) {
-        pace.startDelayMs = kLateStartMs;
+        plan.startDelayMs = kLateStartMs;
     } else if (fault == Fault::Pause) {
-        pace.pauseAfterBytes = uint64_t{kPauseAfterFrames} * kFrameBytes;
-        pace.pauseMs = kPauseMs;
+        plan.pauseAfterBytes = uint64_t{kPauseAfterFrames} * frameBytes;
+        plan.pauseMs = kPauseMs;
     } else if (fault == Fault::SlowRead) {
-        pace.perFrameMs = kSlowReadMs;
+        plan.perFrameMs = kSlowReadMs;
+    } else if (fault == Fault::KillAfter4s) {
+        plan.killEncoderAfterBytes = uint64_t{kKillAfterFrames} * frameBytes;
+    } else if (fault == Fault::Stall) {
+        plan.stallAfterBytes = uint64_t{kStallAfterFrames} * frameBytes;
     }
-    return pace;
+    return plan;
 }
 
 struct PipeReader {
     HANDLE pipe;
     ChunkQueue* queue;
     RunRecord* record;
-    ReadPace pace;
+    ReadPlan plan;
     ULONGLONG openedAt;
+    const LinuxEncoder* encoder;
 };
 
-// Reads the frame pipe into the queue until the pipe ends, at the pace asked for.
+// Reads the frame pipe into the queue, in frame-sized reads, until the pipe ends or the writer
+// has failed, following the plan.
 DWORD WINAPI ReadPipeIntoQueue(void* param)
 {
     PipeReader& reader = *static_cast<PipeReader*>(param);
+    ReadPlan& plan = reader.plan;
+    const uint32_t frameBytes = reader.record->frameBytes;
     const ULONGLONG since = ::GetTickCount64() - reader.openedAt;
-    if (since < reader.pace.startDelayMs) {
-        ::Sleep(static_cast<DWORD>(reader.pace.startDelayMs - since));
+    if (since < plan.startDelayMs) {
+        ::Sleep(static_cast<DWORD>(plan.startDelayMs - since));
     }
     for (;;) {
-        if (reader.pace.pauseAfterBytes != 0 &&
-            reader.record->bytes >= reader.pace.pauseAfterBytes) {
-            reader.pace.pauseAfterBytes = 0;
-            ::Sleep(reader.pace.pauseMs);
+        const uint64_t bytes = reader.record->bytes;
+        if (plan.pauseAfterBytes != 0 && bytes >= plan.pauseAfterBytes) {
+            plan.pauseAfterBytes = 0;
+            ::Sleep(plan.pauseMs);
         }
-        const uint64_t framesBefore = reader.record->bytes / kFrameBytes;
-        std::vector<BYTE> chunk(kFrameBytes);
+        if (plan.stallAfterBytes != 0 && bytes >= plan.stallAfterBytes) {
+            LogMessage(L"stall: no more reads; the frame pipe stays open");
+            // Without the end marker: ffmpeg is killed with the relay, whenever that is.
+            ::ExitProcess(static_cast<UINT>(Stall(*reader.record)));
+        }
+        if (plan.killEncoderAfterBytes != 0 && bytes >= plan.killEncoderAfterBytes) {
+            plan.killEncoderAfterBytes = 0;
+            g_encoderKilled = KillLinuxEncoder(*reader.encoder);
+            LogMessage(g_encoderKilled ? L"kill-after-4s: ffmpeg killed"
+                                       : L"kill-after-4s: cannot kill ffmpeg");
+        }
+        const uint64_t framesBefore = bytes / frameBytes;
+        std::vector<BYTE> chunk(frameBytes);
         DWORD read = 0;
-        if (!::ReadFile(reader.pipe, chunk.data(), kFrameBytes, &read, nullptr)) {
+        if (!::ReadFile(reader.pipe, chunk.data(), frameBytes, &read, nullptr)) {
             const DWORD error = ::GetLastError();
             // A closed pipe reads as 233 under Wine and 109 on Windows: both are the end.
-            if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) {
+            // 995 is the relay's own cancel once ffmpeg has stopped taking frames.
+            if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED &&
+                error != ERROR_OPERATION_ABORTED) {
                 LogMessage(L"frame pipe read failed (error " + std::to_wstring(error) +
                            L"); taken as the end of the input");
             }
@@ -247,25 +294,38 @@ DWORD WINAPI ReadPipeIntoQueue(void* param)
         }
         reader.record->bytes += read;
         chunk.resize(read);
-        reader.queue->Push(std::move(chunk));
-        if (reader.record->bytes / kFrameBytes != framesBefore) {
-            ::Sleep(reader.pace.perFrameMs);
+        if (!reader.queue->Push(std::move(chunk))) {
+            break;
+        }
+        if (reader.record->bytes / frameBytes != framesBefore) {
+            ::Sleep(plan.perFrameMs);
         }
     }
     reader.queue->End();
     return 0;
 }
 
-// Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
-// failed (ffmpeg stopped reading), true at the end of the input. After a failure the pipe's
-// reader thread is left to run until the relay exits, which closes the pipe.
-bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pace,
-                 ULONGLONG openedAt)
+// Ends the reader thread after a failed FIFO write: it stops at its next chunk, and a read that
+// waits for the recorder is cancelled. Bounded by kReaderStopLimitMs.
+void StopReader(HANDLE readerThread)
 {
-    // Lives until the process ends, since an abandoned reader thread may still use it.
+    const ULONGLONG start = ::GetTickCount64();
+    while (::WaitForSingleObject(readerThread, 50) == WAIT_TIMEOUT &&
+           ::GetTickCount64() - start < kReaderStopLimitMs) {
+        ::CancelSynchronousIo(readerThread);
+    }
+}
+
+// Copies the frame pipe into the FIFO until the pipe ends. Returns false when a FIFO write
+// failed (ffmpeg stopped reading): the pipe is then no longer read, as a dead encoder's is not.
+// True at the end of the input.
+bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPlan& plan,
+                 ULONGLONG openedAt, const LinuxEncoder& encoder)
+{
+    // Lives until the process ends, since a reader thread that did not stop may still use it.
     static ChunkQueue queue;
     static PipeReader reader;
-    reader = PipeReader{pipe, &queue, &record, pace, openedAt};
+    reader = PipeReader{pipe, &queue, &record, plan, openedAt, &encoder};
     ScopedHandle readerThread(::CreateThread(nullptr, 0, ReadPipeIntoQueue, &reader, 0, nullptr));
     if (!readerThread.IsValid()) {
         return false;
@@ -279,6 +339,7 @@ bool RelayFrames(HANDLE pipe, HANDLE fifo, RunRecord& record, const ReadPace& pa
             LogMessage(L"writing to ffmpeg failed (error " + std::to_wstring(::GetLastError()) +
                        L"): it has stopped reading");
             queue.Fail();
+            StopReader(readerThread.Get());
             return false;
         }
     }
@@ -303,69 +364,55 @@ int RunsRecorded()
     return lines;
 }
 
-// Hanging fault modes: the record is written now, since the relay is usually killed meanwhile.
-int Stall(RunRecord& record)
+// The Linux path of a Windows path given on the command line, relative to the current folder.
+// False, with a message, when Wine can't map it.
+bool LinuxPathOfArgument(const std::wstring& path, std::string& unixPath)
 {
-    record.exitCode = kExitFailure;
-    AppendRunRecord(record);
-    record.written = true;
-    ::Sleep(kHangMs);
-    return kExitFailure;
+    std::vector<wchar_t> full(32768);
+    const DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (path.empty() || length == 0 || length >= full.size() ||
+        !UnixPathOf(full.data(), unixPath)) {
+        LogMessage(L"cannot use the path '" + path + L"'");
+        return false;
+    }
+    return true;
 }
 
-// The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status.
-int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fault fault)
+// Makes the helper folder and starts Debian's ffmpeg there (see StartLinuxEncoder), waiting until
+// its FIFO is ready. False, with a message, when it can't.
+bool StartEncoderInHelperFolder(LinuxEncoder& encoder, const std::string& ffmpegCommand,
+                                bool feedsInput)
 {
-    const ULONGLONG openedAt = ::GetTickCount64();
-    ScopedHandle pipe(pipeHandle);
-    const std::wstring& output = OutputPath(command);
-    std::vector<wchar_t> fullOutput(32768);
-    std::string unixOutput;
-    const DWORD length = ::GetFullPathNameW(output.c_str(), static_cast<DWORD>(fullOutput.size()),
-                                            fullOutput.data(), nullptr);
-    if (output.empty() || length == 0 || length >= fullOutput.size() ||
-        !UnixPathOf(fullOutput.data(), unixOutput)) {
-        LogMessage(L"cannot use the output path '" + output + L"'");
-        return kExitFailure;
-    }
-
-    LinuxEncoder encoder;
     std::wstring error;
     if (!CreateHelperFolder(encoder, error)) {
         LogMessage(error);
-        return kExitFailure;
+        return false;
     }
-    if (!StartLinuxEncoder(encoder, BuildEncoderCommand(command, FifoUnixPath(encoder), unixOutput),
-                           error)) {
+    if (!StartLinuxEncoder(encoder, ffmpegCommand, feedsInput, error)) {
         LogMessage(error);
         RemoveHelperFolder(encoder, false);
-        return kExitFailure;
+        return false;
     }
     if (!WaitUntilReady(encoder, kReadyLimitMs)) {
         LogMessage(L"ffmpeg's FIFO did not appear in " + encoder.folder);
-        return kExitFailure;
+        return false;
     }
+    return true;
+}
 
-    ScopedHandle fifo(OpenFifoForWriting(encoder));
-    if (fifo.IsValid()) {
-        ScopedHandle watchdog(
-            ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
-        RelayFrames(pipe.Get(), fifo.Get(), record, PaceOf(fault), openedAt);
-    } else {
-        wchar_t code[16] = {};
-        ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
-        LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
-                   L"): ffmpeg has already ended");
-    }
-    // Closing the FIFO is ffmpeg's end of input; closing the pipe tells the recorder we are done.
-    pipe.Reset();
-    fifo.Reset();
+void LogFifoOpenFailure()
+{
+    wchar_t code[16] = {};
+    ::swprintf(code, 16, L"0x%08lX", ::GetLastError());
+    LogMessage(L"cannot open ffmpeg's FIFO (NTSTATUS " + std::wstring(code) +
+               L"): ffmpeg has already ended");
+}
 
-    int status = kExitFailure;
-    if (!WaitForEncoderStatus(encoder, kFinishLimitMs, status)) {
-        LogMessage(L"ffmpeg did not finish in time; helper folder kept: " + encoder.folder);
-        return kExitFailure;
-    }
+// After ffmpeg's status was read: logs a failure with ffmpeg's own messages and removes the
+// helper folder (or keeps its files with NVR_RELAY_KEEP=1).
+void FinishWithStatus(const LinuxEncoder& encoder, int status)
+{
     if (status != 0) {
         LogMessage(L"ffmpeg failed with status " + std::to_wstring(status) + L"; its log:");
         LogBytes(ReadEncoderLog(encoder));
@@ -375,6 +422,79 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
         LogMessage(L"helper folder kept: " + encoder.folder);
     }
     RemoveHelperFolder(encoder, keep);
+}
+
+// The normal path after the pipe is open: runs ffmpeg on a FIFO, relays, returns ffmpeg's status
+// (the relay's failure code once kill-after-4s has killed ffmpeg).
+int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fault fault)
+{
+    const ULONGLONG openedAt = ::GetTickCount64();
+    ScopedHandle pipe(pipeHandle);
+    std::string unixOutput;
+    if (!LinuxPathOfArgument(OutputPath(command), unixOutput)) {
+        return kExitFailure;
+    }
+    LinuxEncoder encoder;
+    if (!StartEncoderInHelperFolder(encoder, BuildEncoderCommand(command, "pipe:0", unixOutput),
+                                    true)) {
+        return kExitFailure;
+    }
+
+    ScopedHandle fifo(OpenFifoForWriting(encoder));
+    if (fifo.IsValid()) {
+        ScopedHandle watchdog(
+            ::CreateThread(nullptr, 0, StalledWriteWatchdog, &record, 0, nullptr));
+        RelayFrames(pipe.Get(), fifo.Get(), record, PlanOf(fault, record.frameBytes), openedAt,
+                    encoder);
+    } else {
+        LogFifoOpenFailure();
+    }
+    // The marker and then the FIFO's close are ffmpeg's end of input; closing the pipe tells the
+    // recorder we are done.
+    MarkNormalEnd(encoder);
+    pipe.Reset();
+    fifo.Reset();
+
+    int status = kExitFailure;
+    if (!WaitForEncoderStatus(encoder, kFinishLimitMs, status)) {
+        LogMessage(L"ffmpeg did not finish in time; helper folder kept: " + encoder.folder);
+        return kExitFailure;
+    }
+    FinishWithStatus(encoder, status);
+    return g_encoderKilled ? kExitFailure : status;
+}
+
+// A run whose input is a file: Debian's ffmpeg reads it and writes the output itself, while the
+// relay holds the FIFO open so that ffmpeg dies with it. Returns ffmpeg's status.
+int Remux(const RelayCommand& command)
+{
+    std::string unixInput;
+    std::string unixOutput;
+    if (!LinuxPathOfArgument(InputName(command), unixInput) ||
+        !LinuxPathOfArgument(OutputPath(command), unixOutput)) {
+        return kExitFailure;
+    }
+    LinuxEncoder encoder;
+    if (!StartEncoderInHelperFolder(encoder, BuildEncoderCommand(command, unixInput, unixOutput),
+                                    false)) {
+        return kExitFailure;
+    }
+    ScopedHandle fifo(OpenFifoForWriting(encoder));
+    if (!fifo.IsValid()) {
+        LogFifoOpenFailure();
+    }
+
+    int status = kExitFailure;
+    if (!WaitForEncoderStatus(encoder, kRemuxLimitMs, status)) {
+        LogMessage(L"ffmpeg did not finish the remux in time; killed");
+        // The FIFO closing without the end marker kills ffmpeg too, and the script then removes
+        // the helper folder itself.
+        KillLinuxEncoder(encoder);
+        return kExitFailure;
+    }
+    MarkNormalEnd(encoder);
+    fifo.Reset();
+    FinishWithStatus(encoder, status);
     return status;
 }
 
@@ -391,11 +511,30 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         LogMessage(L"unknown NVR_RELAY_FAULT '" + EnvironmentValue(L"NVR_RELAY_FAULT") + L"'");
         return kExitBadCommand;
     }
+    const std::wstring childFaultName = EnvironmentValue(L"NVR_RELAY_CHILD_FAULT");
+    Fault childFault = Fault::None;
+    if (!ParseFault(childFaultName, childFault)) {
+        LogMessage(L"unknown NVR_RELAY_CHILD_FAULT '" + childFaultName + L"'");
+        return kExitBadCommand;
+    }
     if (EnvironmentValue(L"NVR_RELAY_FAULT_FIRST_ONLY") == L"1" && RunsRecorded() > 0) {
         fault = Fault::None;
     }
     if (fault == Fault::Launcher) {
-        return RunChildCopy();
+        return RunChildCopy(childFaultName);
+    }
+    record.frameBytes = command.frameBytes;
+    if (command.remux) {
+        // Of the fault modes only remux-fail (and launcher, above) concern a remux.
+        if (fault == Fault::RemuxFail) {
+            LogMessage(L"remux-fail: no remux");
+            return kExitFailure;
+        }
+        if (!RunningUnderWine()) {
+            LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
+            return kExitFailure;
+        }
+        return Remux(command);
     }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
@@ -409,15 +548,15 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
         return kExitFailure;
     }
 
-    HANDLE pipe = OpenFramePipe(InputPipeName(command));
+    HANDLE pipe = OpenFramePipe(InputName(command));
     if (pipe == INVALID_HANDLE_VALUE) {
-        LogMessage(L"cannot open the frame pipe " + InputPipeName(command) + L" (error " +
+        LogMessage(L"cannot open the frame pipe " + InputName(command) + L" (error " +
                    std::to_wstring(::GetLastError()) + L")");
         return kExitNoPipe;
     }
     if (fault == Fault::ReadFewExit || fault == Fault::ReadFewStall) {
         ScopedHandle owned(pipe);
-        ReadExactly(pipe, uint64_t{kFewFrames} * kFrameBytes, record);
+        ReadExactly(pipe, uint64_t{kFewFrames} * record.frameBytes, record);
         return fault == Fault::ReadFewExit ? kExitFailure : Stall(record);
     }
 
