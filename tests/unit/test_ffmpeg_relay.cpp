@@ -72,6 +72,7 @@ void StartRelay(const std::wstring& commandLine, PROCESS_INFORMATION& started)
     writable.push_back(L'\0');
     ASSERT_TRUE(LaunchProcess(FindProgramBesideOrOnPath(kEncoderProgram).c_str(), writable.data(),
                               &started));
+    ::ResumeThread(started.hThread); // started suspended, as for a job
 }
 
 // Creates the frame pipe, starts the relay on `commandLine` and a thread that feeds it `frames`
