@@ -77,7 +77,7 @@ class HardeningTests(RecorderTestCase):
         stage = self.make_stage()
         with self.recorder(stage, relay_env(stage, fault="launcher")) as rec:
             Take(rec, "launched.mp4").record(TAKE_SECONDS)
-            info = video.ffprobe_info(stage.path(env.read_last_path()))
+            info = video.ffprobe_info(stage.path(env.read_last_path().rsplit("\\", 1)[-1]))
             self.assertEqual((info["codec"], info["width"], info["height"], info["frames"] > 0),
                              ("h264", 640, 480, True), info)
             # The child's run (frames, exit 0) ends before the launcher's (no frames, exit 0).

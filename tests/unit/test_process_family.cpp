@@ -20,7 +20,8 @@ namespace {
 PROCESS_INFORMATION StartRelay(const wchar_t* fault)
 {
     std::wstring relay = FindProgramBesideOrOnPath(L"ffmpeg.exe");
-    std::wstring commandLine = L"ffmpeg.exe -f rawvideo -i \\\\.\\pipe\\nvr-family-" +
+    std::wstring commandLine = L"ffmpeg.exe -f rawvideo -pixel_format bgra -video_size 640x480 "
+                               L"-i \\\\.\\pipe\\nvr-family-" +
                                std::to_wstring(::GetCurrentProcessId()) + L" \"unused.mp4\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
