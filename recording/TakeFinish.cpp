@@ -183,10 +183,11 @@ FinishedTake FinishTake(TakeToFinish& take)
     finished.dropped = take.dropped;
     QueryFileSize(finished.videoPath, finished.bytes);
     if (take.savingSkeletons && !take.written.rowsComplete) {
-        // The skeleton file went wherever the video went.
-        const bool moved = finished.videoPath != take.files.video.startPath;
-        finished.unsavedSkeletonFile =
-            SkeletonCsvPathFor(moved ? take.files.video.finalPath : take.files.video.startPath);
+        // Where the file is, or was to be made when it could not be.
+        const std::wstring moved = SkeletonCsvPathFor(take.files.video.finalPath);
+        finished.unsavedSkeletonFile = !take.files.video.finalPath.empty() && IsExistingFile(moved)
+                                           ? moved
+                                           : SkeletonCsvPathFor(take.files.video.startPath);
     }
     if (!g_abandon.load()) {
         WriteLastPath(finished.videoPath);

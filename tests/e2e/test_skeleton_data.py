@@ -113,7 +113,8 @@ class SkeletonDataTests(RecorderTestCase):
             self.assertEqual(rec.dialogs(), [], "told before the stop")
             take.stop()
             box = self.wait_until(lambda: rec.dialogs(), 10.0, message="the warning")
-            expected = "Skeleton data could not be saved:\nblocked.skeleton.csv"
+            expected = ("Skeleton data could not be saved:\n" +
+                        stage.windows_path("blocked.skeleton.csv"))
             self.assertEqual([(d.caption, d.text) for d in box], [(WARNING_CAPTION, expected)])
             self.driver.press(box[0].hwnd, 1)
         final = self.final_video(stage, "blocked.mp4")
