@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,15 +37,21 @@ int g_framesToSend = 0;
 int g_framesWritten = 0;
 
 // Waits for the relay to open the pipe, writes g_framesToSend frames with blocking writes and
-// ends the input by flush and disconnect, as the recorder's stop does.
+// ends the input by flush and disconnect, as the recorder's stop does. The frames have fine
+// detail, as a camera's have: each takes tens of kilobytes in the file, so ffmpeg's fragments
+// outgrow its output buffer and reach the disk as they are made.
 DWORD WINAPI FeedFrames(void*)
 {
     if (!::ConnectNamedPipe(g_feedPipe, nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED) {
         return 1;
     }
     std::vector<BYTE> frame(kFrameBytes);
+    uint32_t noise = 1;
     for (int i = 0; i < g_framesToSend; ++i) {
-        std::fill(frame.begin(), frame.end(), static_cast<BYTE>(i * 20));
+        for (size_t at = 0; at < frame.size(); at += 64) {
+            noise = noise * 1103515245u + 12345u;
+            frame[at] = static_cast<BYTE>(noise >> 16);
+        }
         DWORD done = 0;
         if (!::WriteFile(g_feedPipe, frame.data(), kFrameBytes, &done, nullptr)) {
             return 1;
@@ -302,7 +309,8 @@ bool WaitUntilGone(const std::wstring& folder, DWORD limitMs)
 }
 
 // The recorder ends an encoder that stopped taking frames: like a killed ffmpeg.exe, the relay's
-// ffmpeg must write nothing more, so the fragmented file stays without its closing index (mfra).
+// ffmpeg must write nothing more, so the fragmented file keeps the fragments on disk and stays
+// without its closing index (mfra).
 TEST(FfmpegRelay, TerminatedRelayLeavesItsTakeUnfinished)
 {
     const std::string outputName = "nvr relay killed " + std::to_string(::GetCurrentProcessId());
@@ -326,6 +334,14 @@ TEST(FfmpegRelay, TerminatedRelayLeavesItsTakeUnfinished)
     EXPECT_NE(stallRecord.find(" frames=60 "), std::string::npos) << stallRecord;
     const std::wstring helperFolder = HelperFolderOf(relay.processId, outputName);
     EXPECT_FALSE(helperFolder.empty());
+    // Terminated only once ffmpeg has written a fragment of the frames that the relay passed on.
+    const auto fragments = [&output] {
+        const std::vector<std::string> boxes = TopLevelBoxTypes(ReadWholeFile(output));
+        return std::count(boxes.begin(), boxes.end(), "moof");
+    };
+    while (fragments() == 0 && ::GetTickCount64() - start < 45000) {
+        ::Sleep(50);
+    }
     ::TerminateProcess(relay.process.Get(), 1);
     EXPECT_EQ(WaitForExit(relay.process.Get(), 10000), 1u);
     WaitForFeeder(relay, 5000);
@@ -336,7 +352,9 @@ TEST(FfmpegRelay, TerminatedRelayLeavesItsTakeUnfinished)
     ::DeleteFileW(output.c_str());
     ::DeleteFileW(record.c_str());
     const std::vector<std::string> boxes = TopLevelBoxTypes(mp4);
-    EXPECT_TRUE(!boxes.empty() && boxes[0] == "ftyp") << mp4.size() << " bytes";
+    EXPECT_TRUE(!boxes.empty() && boxes[0] == "ftyp" &&
+                std::count(boxes.begin(), boxes.end(), "moof") > 0)
+        << mp4.size() << " bytes: " << Joined(boxes);
     EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "mfra"), 0) << Joined(boxes);
 }
 

@@ -76,13 +76,13 @@ bool ParseVideoSize(const std::wstring& size, uint32_t& pixels)
     return true;
 }
 
-// The size of one raw frame from the input options before `-i`; false with a message when they
-// do not say it.
+// The size of one raw frame from the input options before `-i`, those not given taken as the
+// colour stream's (640x480, bgra); false with a message for a size or format it does not know.
 bool FrameBytesOf(const std::vector<std::wstring>& args, size_t inputIndex, uint32_t& frameBytes,
                   std::wstring& error)
 {
-    std::wstring size;
-    std::wstring format;
+    std::wstring size = L"640x480";
+    std::wstring format = L"bgra";
     for (size_t i = 0; i + 1 < inputIndex; ++i) {
         if (args[i] == L"-video_size") {
             size = args[i + 1];
@@ -92,13 +92,12 @@ bool FrameBytesOf(const std::vector<std::wstring>& args, size_t inputIndex, uint
     }
     uint32_t pixels = 0;
     if (!ParseVideoSize(size, pixels)) {
-        error = L"a frame pipe needs -video_size WxH before -i (got '" + size + L"')";
+        error = L"-video_size '" + size + L"' is not WxH";
         return false;
     }
     const uint32_t pixelBytes = BytesPerPixel(format);
     if (pixelBytes == 0) {
-        error =
-            L"a frame pipe needs -pixel_format bgra or gray16le before -i (got '" + format + L"')";
+        error = L"-pixel_format '" + format + L"' is neither bgra nor gray16le";
         return false;
     }
     frameBytes = pixels * pixelBytes;

@@ -16,9 +16,10 @@ struct RelayCommand {
 };
 
 // Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one "-i",
-// and the output path last. An input named \\.\pipe\NAME is a frame pipe, which needs
-// -video_size WxH and a -pixel_format of bgra or gray16le before it; any other input is a file to
-// remux. Returns false with a message otherwise.
+// and the output path last. An input named \\.\pipe\NAME is a frame pipe, whose frame size
+// comes from -video_size WxH (640x480 when not given) and -pixel_format bgra or gray16le (bgra when
+// not given) before it; any other input is a file to remux. Returns false with a message
+// otherwise.
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
 
 // The input (pipe name or file path) and the output path as given.
