@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
@@ -12,7 +13,6 @@
 #include "app/TaskbarOverlay.h"
 #include "platform/Platform.h"
 #include "recording/Recording.h"
-#include "recording/SkeletonCsv.h"
 #include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
 
@@ -48,9 +48,10 @@ bool g_statusWarning = false;
 std::wstring g_lastTakePath;
 double g_bytesPerSecond = kAssumedBytesPerSecond;
 
-// The Save Skeleton Data switch: whether the next take also writes its skeleton file. Read from
-// the settings at creation, flipped by its menu item.
+// The Save Skeleton Data and Save Depth switches: whether the next take also writes its skeleton
+// file, and its depth file. Read from the settings at creation, flipped by their menu items.
 bool g_saveSkeletonData = false;
+bool g_saveDepth = false;
 
 HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
                    int y, int width, int height, int id)
@@ -132,6 +133,7 @@ void OnCreate(HWND hwnd)
         ::LoadImageW(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     std::wstring path = ReadLastPath();
     g_saveSkeletonData = ReadSaveSkeletonData();
+    g_saveDepth = ReadSaveDepth();
 
     HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
                                   200, 25, IDC_SHOW_COLOR);
@@ -171,30 +173,31 @@ void OnPaint(HWND hwnd)
 }
 
 // Asks before the take replaces existing files: the video, unless the user has just confirmed
-// it in the Save dialog, and the skeleton file when one is to be written. Returns true when the
-// start may go on.
+// it in the Save dialog, and every file the take writes beside it. Returns true when the start
+// may go on.
 bool ConfirmReplace(HWND hwnd, const std::wstring& path)
 {
-    bool confirmed = IsReplaceConfirmed(path);
-    std::wstring existing;
-    int count = 0;
-    if (!confirmed && IsExistingFile(path)) {
-        existing = path;
-        ++count;
+    std::vector<std::wstring> existing;
+    if (!IsReplaceConfirmed(path) && IsExistingFile(path)) {
+        existing.push_back(path);
     }
-    const std::wstring skeletonFile = SkeletonCsvPathFor(path);
-    if (g_saveSkeletonData && IsExistingFile(skeletonFile)) {
-        existing += (count > 0 ? L"\n" : L"") + skeletonFile;
-        ++count;
+    const TakeFiles files =
+        TakeFilesFor(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable());
+    for (const TakeFile& companion : files.companions) {
+        if (IsExistingFile(companion.startPath)) {
+            existing.push_back(companion.startPath);
+        }
     }
-    if (count == 0) {
+    if (existing.empty()) {
         return true;
     }
-    std::wstring question =
-        existing + (count == 1 ? L" already exists.\nDo you want to replace it?"
-                               : L"\nalready exist.\nDo you want to replace them?");
-    return ::MessageBoxW(hwnd, question.c_str(), kAppCaption,
-                         MB_YESNO | MB_ICONWARNING) == IDYES;
+    std::wstring question;
+    for (const std::wstring& file : existing) {
+        question += (question.empty() ? L"" : L"\n") + file;
+    }
+    question += existing.size() == 1 ? L" already exists.\nDo you want to replace it?"
+                                     : L"\nalready exist.\nDo you want to replace them?";
+    return ::MessageBoxW(hwnd, question.c_str(), kAppCaption, MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 // The folder part of a full path, for the user.
@@ -222,7 +225,7 @@ void OnStart(HWND hwnd)
     if (!ConfirmReplace(hwnd, path)) {
         return;
     }
-    switch (StartRecording(path, g_saveSkeletonData)) {
+    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
     case StartResult::Started:
         break;
     case StartResult::NotEnoughSpace: {
@@ -308,20 +311,28 @@ void OnSavePath(HWND hwnd)
     }
 }
 
-// Puts the switch's state on its check item, found by command in `menu` or its submenus.
-void ShowSaveSkeletonCheck(HMENU menu)
+// Puts the switches' states on their check items, found by command in `menu` or its submenus.
+void ShowSwitchChecks(HMENU menu)
 {
     ::CheckMenuItem(menu, IDM_SAVE_SKELETON,
                     MF_BYCOMMAND | (g_saveSkeletonData ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(menu, IDM_SAVE_DEPTH, MF_BYCOMMAND | (g_saveDepth ? MF_CHECKED : MF_UNCHECKED));
 }
 
-// Flips the switch, its check mark and the stored setting. A take already running keeps the
+// Flips a switch, its check mark and the stored setting. A take already running keeps the
 // choice it started with.
 void OnToggleSaveSkeleton(HWND hwnd)
 {
     g_saveSkeletonData = !g_saveSkeletonData;
-    ShowSaveSkeletonCheck(::GetMenu(hwnd));
+    ShowSwitchChecks(::GetMenu(hwnd));
     WriteSaveSkeletonData(g_saveSkeletonData);
+}
+
+void OnToggleSaveDepth(HWND hwnd)
+{
+    g_saveDepth = !g_saveDepth;
+    ShowSwitchChecks(::GetMenu(hwnd));
+    WriteSaveDepth(g_saveDepth);
 }
 
 // Opens the folder of the last take with its video selected, or before any take the folder
@@ -371,6 +382,9 @@ void OnCommand(HWND hwnd, int id, int notification)
     case IDM_SAVE_SKELETON:
         OnToggleSaveSkeleton(hwnd);
         break;
+    case IDM_SAVE_DEPTH:
+        OnToggleSaveDepth(hwnd);
+        break;
     case IDM_QUIT:
         ::PostQuitMessage(0);
         break;
@@ -389,10 +403,17 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
     if (!IsCurrentTake(takeId)) {
         return;
     }
-    const bool stalled = fault == kEncoderStalled;
+    const bool stalled = (fault & ~kDepthStreamFault) == kEncoderStalled;
+    std::wstring text = stalled ? kEncoderStalledText : kEncoderLostText;
+    if ((fault & kDepthStreamFault) != 0) {
+        // The depth file's encoder: the message names its file.
+        text = (stalled ? L"Recording stopped: FFmpeg stopped taking depth frames:\n"
+                        : L"Recording stopped: FFmpeg ended unexpectedly while writing depth:\n") +
+               RunningTakeFile(kDepthSuffix);
+    }
     EndTake(hwnd, stalled ? TakeEnd::EncoderStalled : TakeEnd::EncoderLost);
-    ShowFixedStatus(stalled ? kEncoderStalledText : kEncoderLostText);
-    ::MessageBoxW(hwnd, stalled ? kEncoderStalledText : kEncoderLostText, L"Error", MB_OK);
+    ShowFixedStatus(text);
+    ::MessageBoxW(hwnd, text.c_str(), L"Error", MB_OK);
 }
 
 // A take's files have their names: the status line says where the video is, and the user is
@@ -451,7 +472,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_INITMENU:
         // The menu bar is given to the window only after its creation: the check mark is
         // brought up to date whenever the menu opens.
-        ShowSaveSkeletonCheck(reinterpret_cast<HMENU>(wParam));
+        ShowSwitchChecks(reinterpret_cast<HMENU>(wParam));
         break;
     case WM_SIZE:
         PlaceStatusLine(hwnd);

@@ -13,6 +13,7 @@ constexpr int IDM_QUIT = 101;
 constexpr int IDM_ABOUT = 102;
 constexpr int IDM_SAVE_SKELETON = 103;
 constexpr int IDM_OPEN_FOLDER = 104;
+constexpr int IDM_SAVE_DEPTH = 105;
 
 // Posted by a take's writer thread to the control window when its encoder fails; wParam is the
 // take's id, lParam the EncoderFault (gone or stalled).

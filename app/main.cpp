@@ -38,6 +38,28 @@ HWND CreateTopLevelWindow(HINSTANCE instance, const wchar_t* className, const wc
                              width, height, nullptr, nullptr, instance, nullptr);
 }
 
+// Opens the depth-and-player-index stream at 640 x 480, or at 320 x 240 where the runtime
+// refuses that; without either, the recorder saves no depth.
+void OpenDepthStream()
+{
+    const struct {
+        int resolution;
+        int width;
+        int height;
+    } kSizes[] = {{NUI_IMAGE_RESOLUTION_640x480, 640, 480}, {NUI_IMAGE_RESOLUTION_320x240, 320, 240}};
+    for (const auto& size : kSizes) {
+        HANDLE stream = nullptr;
+        if (NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX, size.resolution, 0, 2,
+                               nullptr, &stream) >= 0 &&
+            stream != nullptr) {
+            g_depthStream = stream;
+            g_depthWidth = size.width;
+            g_depthHeight = size.height;
+            return;
+        }
+    }
+}
+
 // Asks the render thread to stop and waits for it, within a bound. Returns true when it ended.
 bool JoinRenderThread(HANDLE renderThread)
 {
@@ -70,9 +92,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     // A missing runtime leaves every call failing, exactly as a missing sensor does.
     LoadKinectRuntime();
-    NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR | NUI_INITIALIZE_FLAG_USES_SKELETON);
+    NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH_AND_PLAYER_INDEX | NUI_INITIALIZE_FLAG_USES_COLOR |
+                  NUI_INITIALIZE_FLAG_USES_SKELETON);
     NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
                        &g_colorStream);
+    OpenDepthStream();
     g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
     SetRenderedFrameSink(FeedRecording);

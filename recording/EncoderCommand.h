@@ -28,6 +28,13 @@ constexpr std::size_t kEncoderCommandCapacity = 1024;
 // inject arguments) or when the line would not fit `capacity` characters with its terminator.
 bool BuildEncoderCommandLine(const std::wstring& path, wchar_t* buffer, std::size_t capacity);
 
+// The depth stream's pipe, and the line of its encoder: raw 16-bit depth frames of the given
+// size at 30 a second, stored losslessly (FFV1, gray16le) in Matroska at `path`. Fails like
+// BuildEncoderCommandLine.
+constexpr const wchar_t* kDepthPipeName = L"\\\\.\\pipe\\vuduvazidozu-depth";
+bool BuildDepthCommandLine(const std::wstring& path, int width, int height, wchar_t* buffer,
+                           std::size_t capacity);
+
 // The rewrite's command line: `input` copied stream for stream into a new `output` with the
 // index in front. Fails (empty `line`) when a path holds a double quote.
 bool BuildRewriteCommandLine(const std::wstring& input, const std::wstring& output,

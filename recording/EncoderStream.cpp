@@ -57,12 +57,13 @@ void DropConnectWait(std::unique_ptr<FramePipeConnect>& wait, bool abandoned)
 
 std::shared_ptr<EncoderStream> StartEncoderStream(const std::wstring& program,
                                                   const wchar_t* pipeName, wchar_t* commandLine,
+                                                  std::size_t frameBytes,
                                                   const EncoderLostReport& report,
-                                                  std::unique_ptr<SkeletonCsvFile> skeletonRows)
+                                                  FrameRowFiles rows)
 {
     auto stream = std::make_shared<EncoderStream>();
     stream->queue = std::make_shared<FrameQueue>();
-    if (!FrameQueueOpen(*stream->queue, kFrameQueueSlots)) {
+    if (!FrameQueueOpen(*stream->queue, kFrameQueueSlots, frameBytes)) {
         return nullptr;
     }
     stream->pipe.Reset(CreateFramePipe(pipeName));
@@ -84,8 +85,7 @@ std::shared_ptr<EncoderStream> StartEncoderStream(const std::wstring& program,
         EndJobProcess(stream->encoder, 0, kTerminationWaitMs);
         return nullptr;
     }
-    stream->writer =
-        FrameWriterStart(stream->queue, stream->pipe.Get(), report, std::move(skeletonRows));
+    stream->writer = FrameWriterStart(stream->queue, stream->pipe.Get(), report, std::move(rows));
     if (!stream->writer) {
         EndJobProcess(stream->encoder, 0, kTerminationWaitMs);
         return nullptr;

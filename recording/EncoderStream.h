@@ -28,12 +28,13 @@ struct EncoderStream;
 
 // Creates the pipe `pipeName`, starts `program` (full path) with `commandLine` in a job of its
 // own and waits (bounded) until that encoder, or a process it started, has opened the pipe;
-// then starts the writer, which owns `skeletonRows` (may be null). Null, with nothing left
-// behind (no pipe, no process, no handle), on any failure.
+// then starts the writer, which owns `rows`. The queue's frames are `frameBytes` each. Null,
+// with nothing left behind (no pipe, no process, no handle), on any failure.
 std::shared_ptr<EncoderStream> StartEncoderStream(const std::wstring& program,
                                                   const wchar_t* pipeName, wchar_t* commandLine,
+                                                  std::size_t frameBytes,
                                                   const EncoderLostReport& report,
-                                                  std::unique_ptr<SkeletonCsvFile> skeletonRows);
+                                                  FrameRowFiles rows);
 
 // The queue that the render pass fills; shared with the writer.
 std::shared_ptr<FrameQueue> EncoderStreamQueue(const EncoderStream& stream);

@@ -6,10 +6,11 @@
 
 #include "sensor/Frame.h"
 
-bool FrameQueueOpen(FrameQueue& queue, std::size_t slots)
+bool FrameQueueOpen(FrameQueue& queue, std::size_t slots, std::size_t frameBytes)
 {
+    queue.frameBytes = frameBytes;
     try {
-        queue.pixels.assign(slots * kFrameBytes, 0);
+        queue.pixels.assign(slots * frameBytes, 0);
         queue.slots.assign(slots, QueuedFrame{});
     } catch (const std::bad_alloc&) {
         queue.pixels = std::vector<BYTE>();
@@ -17,7 +18,7 @@ bool FrameQueueOpen(FrameQueue& queue, std::size_t slots)
         return false;
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
-        queue.slots[slot].pixels = queue.pixels.data() + slot * kFrameBytes;
+        queue.slots[slot].pixels = queue.pixels.data() + slot * frameBytes;
     }
     queue.head = 0;
     queue.count = 0;
@@ -25,7 +26,14 @@ bool FrameQueueOpen(FrameQueue& queue, std::size_t slots)
     return true;
 }
 
-bool FrameQueuePut(FrameQueue& queue, const RenderedFrame& frame, int copies)
+bool FrameQueueHasRoom(FrameQueue& queue)
+{
+    std::lock_guard<std::mutex> lock(queue.lock);
+    return queue.count < queue.slots.size();
+}
+
+bool FrameQueuePut(FrameQueue& queue, const RenderedFrame& frame, const BYTE* pixels, int copies,
+                   bool repeats)
 {
     std::size_t tail = 0;
     {
@@ -38,10 +46,19 @@ bool FrameQueuePut(FrameQueue& queue, const RenderedFrame& frame, int copies)
     }
     // The tail slot is free and only this producer fills it, so the copy needs no lock.
     QueuedFrame& slot = queue.slots[tail];
-    std::memcpy(slot.pixels, frame.pixels, kFrameBytes);
+    if (pixels != nullptr) {
+        std::memcpy(slot.pixels, pixels, queue.frameBytes);
+    } else {
+        std::memset(slot.pixels, 0, queue.frameBytes);
+    }
     slot.copies = copies;
+    slot.repeats = repeats;
     slot.colorFrameNumber = frame.colorFrameNumber;
     slot.colorTimeMs = frame.colorTimeMs;
+    slot.takenAt = frame.takenAt;
+    slot.hasDepth = frame.depth != nullptr;
+    slot.depthFrameNumber = frame.depthFrameNumber;
+    slot.depthTimeMs = frame.depthTimeMs;
     slot.hasSkeletons = frame.skeletons != nullptr;
     if (slot.hasSkeletons) {
         slot.skeletons = *frame.skeletons;
@@ -52,6 +69,12 @@ bool FrameQueuePut(FrameQueue& queue, const RenderedFrame& frame, int copies)
     }
     queue.queued.notify_one();
     return true;
+}
+
+void FrameQueueCountDropped(FrameQueue& queue, int copies)
+{
+    std::lock_guard<std::mutex> lock(queue.lock);
+    queue.framesDropped += copies;
 }
 
 QueuedFrame* FrameQueueFront(FrameQueue& queue, DWORD timeoutMs)

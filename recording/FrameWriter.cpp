@@ -1,5 +1,6 @@
 #include "recording/FrameWriter.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "sensor/Frame.h"
@@ -8,7 +9,7 @@ namespace {
 
 // Frames go out in quarters, so the progress of an encoder that reads slowly is seen within a
 // frame, at few calls a frame.
-constexpr DWORD kChunkBytes = static_cast<DWORD>(kFrameBytes / 4);
+constexpr std::size_t kChunksPerFrame = 4;
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kCancelBoundMs = 1000;
 // How long the stop waits for a writer that was told to give up: longer than the writer's own
@@ -28,12 +29,14 @@ struct FrameWriter {
     HANDLE thread = nullptr; // for the stop to wait on and cancel; closed with this record
     OVERLAPPED io = {};      // the write in progress; its event is the writer thread's
     EncoderLostReport report;
-    std::unique_ptr<SkeletonCsvFile> skeletonRows; // writer thread only, until it ends
+    FrameRowFiles rows; // writer thread only, until it ends
 
     std::atomic<bool> finishing{false}; // no more frames will be put
     std::atomic<bool> givingUp{false};  // hand over nothing more
     std::atomic<bool> stalled{false};   // the writer gave up on an encoder that took nothing
     std::atomic<bool> rowsComplete{false};
+    std::atomic<bool> framesRowsComplete{false};
+    std::atomic<int64_t> framesRepeated{0};
     std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
@@ -53,7 +56,8 @@ namespace {
 void ReportEncoderFault(const FrameWriter& writer, EncoderFault fault)
 {
     if (writer.report.window != nullptr) {
-        ::PostMessageW(writer.report.window, writer.report.message, writer.report.tag, fault);
+        ::PostMessageW(writer.report.window, writer.report.message, writer.report.tag,
+                       fault | writer.report.stream);
     }
 }
 
@@ -96,17 +100,36 @@ bool WriteFrame(FrameWriter& writer, const BYTE* pixels)
     writer.progressMs.store(NowMs());
     writer.waiting.store(true);
     bool whole = true;
-    for (std::size_t offset = 0; offset < kFrameBytes && whole; offset += kChunkBytes) {
-        if (!::WriteFile(writer.pipe, pixels + offset, kChunkBytes, nullptr, &writer.io) &&
+    const std::size_t frameBytes = writer.queue->frameBytes;
+    const std::size_t chunk = (frameBytes + kChunksPerFrame - 1) / kChunksPerFrame;
+    for (std::size_t offset = 0; offset < frameBytes && whole; offset += chunk) {
+        const DWORD bytes = static_cast<DWORD>(std::min(chunk, frameBytes - offset));
+        if (!::WriteFile(writer.pipe, pixels + offset, bytes, nullptr, &writer.io) &&
             ::GetLastError() != ERROR_IO_PENDING) {
             whole = false;
             break;
         }
-        whole = AwaitWrite(writer, kChunkBytes);
+        whole = AwaitWrite(writer, bytes);
         writer.progressMs.store(NowMs());
     }
     writer.waiting.store(false);
     return whole;
+}
+
+// The rows of one video frame that the encoder took.
+void WriteRows(FrameWriter& writer, const QueuedFrame& slot, int64_t videoFrame, bool repeated)
+{
+    if (writer.rows.skeletons) {
+        SkeletonCsvAppend(*writer.rows.skeletons,
+                          SkeletonCsvFrame{videoFrame, slot.colorFrameNumber, slot.colorTimeMs,
+                                           slot.hasSkeletons ? &slot.skeletons : nullptr});
+    }
+    if (writer.rows.frames) {
+        FramesCsvAppend(*writer.rows.frames,
+                        FramesCsvRow{videoFrame, slot.colorFrameNumber, slot.colorTimeMs,
+                                     slot.hasDepth, slot.depthFrameNumber, slot.depthTimeMs,
+                                     repeated, slot.takenAt});
+    }
 }
 
 void RunWriter(FrameWriter& writer)
@@ -129,12 +152,11 @@ void RunWriter(FrameWriter& writer)
                 return;
             }
             const int64_t videoFrame = writer.framesWritten.fetch_add(1);
-            if (writer.skeletonRows) {
-                SkeletonCsvAppend(*writer.skeletonRows,
-                                  SkeletonCsvFrame{videoFrame, slot->colorFrameNumber,
-                                                   slot->colorTimeMs,
-                                                   slot->hasSkeletons ? &slot->skeletons : nullptr});
+            const bool repeated = copy > 0 || slot->repeats;
+            if (repeated) {
+                writer.framesRepeated.fetch_add(1);
             }
+            WriteRows(writer, *slot, videoFrame, repeated);
         }
         FrameQueuePop(*writer.queue);
     }
@@ -154,8 +176,11 @@ DWORD WINAPI WriterThread(LPVOID parameter)
     std::shared_ptr<FrameWriter> writer = *static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     delete static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     RunWriter(*writer);
-    if (writer->skeletonRows) {
-        writer->rowsComplete.store(SkeletonCsvClose(*writer->skeletonRows));
+    if (writer->rows.skeletons) {
+        writer->rowsComplete.store(SkeletonCsvClose(*writer->rows.skeletons));
+    }
+    if (writer->rows.frames) {
+        writer->framesRowsComplete.store(FramesCsvClose(*writer->rows.frames));
     }
     if (writer->ioPending) {
         // The write may still complete into writer->io: the record and its event are kept for
@@ -171,13 +196,12 @@ DWORD WINAPI WriterThread(LPVOID parameter)
 } // namespace
 
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report,
-                                              std::unique_ptr<SkeletonCsvFile> skeletonRows)
+                                              const EncoderLostReport& report, FrameRowFiles rows)
 {
     auto writer = std::make_shared<FrameWriter>();
     writer->queue = std::move(queue);
     writer->report = report;
-    writer->skeletonRows = std::move(skeletonRows);
+    writer->rows = std::move(rows);
     writer->io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (writer->io.hEvent == nullptr) {
         return nullptr;
@@ -229,6 +253,8 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
     result.ended = ended;
     result.stalled = result.stalled || writer.stalled.load();
     result.rowsComplete = ended && writer.rowsComplete.load();
+    result.framesRowsComplete = ended && writer.framesRowsComplete.load();
+    result.framesRepeated = writer.framesRepeated.load();
     result.framesWritten = writer.framesWritten.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;

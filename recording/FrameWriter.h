@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "recording/FrameQueue.h"
+#include "recording/FramesCsv.h"
 #include "recording/SkeletonCsv.h"
 
 constexpr DWORD kTakeStallMs = 10000;
@@ -25,13 +26,16 @@ enum EncoderFault : LPARAM {
     kEncoderGone = 0,    // frame writes fail: the encoder has ended or closed its input
     kEncoderStalled = 1, // the encoder has taken nothing for kTakeStallMs
 };
+// Added to the fault by the depth stream's writer.
+constexpr LPARAM kDepthStreamFault = 0x100;
 
 // Where the writer reports, once, that the encoder has failed: it posts `message` with `tag` as
-// wParam and the EncoderFault as lParam to `window` (nothing when window is null).
+// wParam and the EncoderFault plus `stream` as lParam to `window` (nothing when window is null).
 struct EncoderLostReport {
     HWND window = nullptr;
     UINT message = 0;
     WPARAM tag = 0;
+    LPARAM stream = 0;
 };
 
 struct FrameWriter;
@@ -43,16 +47,23 @@ struct FrameWriterResult {
     bool stalled = false;        // the encoder had stopped taking bytes (see above)
     bool ended = false;          // the writer thread has ended (else it ends by itself later)
     bool rowsComplete = false;   // it had a skeleton file, closed with every row in it
+    bool framesRowsComplete = false; // the same for its frames file
+    int64_t framesRepeated = 0;  // frames taken that repeat the colour picture before them
+};
+
+// The files a writer fills with a row for each video frame the encoder takes; either may be
+// null. The writer owns them and closes them when it ends.
+struct FrameRowFiles {
+    std::unique_ptr<SkeletonCsvFile> skeletons;
+    std::unique_ptr<FramesCsvFile> frames;
 };
 
 // Starts the writer thread on its own duplicate of `pipe` (connected, overlapped), taking frames
 // from `queue`. The thread holds the queue and its pipe handle until it ends, so nothing it uses
-// is freed or closed under it. With `skeletonRows` (an open skeleton file, which the writer then
-// owns and closes when it ends), each frame the encoder takes also gets its rows there. Null
-// when the thread can't be started; the file is closed then too.
+// is freed or closed under it. Each frame the encoder takes also gets its rows in `rows`. Null
+// when the thread can't be started; the files are closed then too.
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
-                                              const EncoderLostReport& report,
-                                              std::unique_ptr<SkeletonCsvFile> skeletonRows);
+                                              const EncoderLostReport& report, FrameRowFiles rows);
 
 // Main thread, after the last frame was put: lets the writer hand over what is queued and flush
 // the pipe, and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the

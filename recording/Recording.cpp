@@ -10,6 +10,8 @@
 #include "recording/FramePipe.h"
 #include "recording/FrameQueue.h"
 #include "recording/FrameTimeline.h"
+#include "recording/FramesCsv.h"
+#include "recording/IsoTime.h"
 #include "recording/RecordingFileName.h"
 #include "recording/SkeletonCsv.h"
 
@@ -26,10 +28,14 @@ UINT g_finishedMessage = 0;
 // The running take; main thread only.
 struct Take {
     std::shared_ptr<EncoderStream> video;
+    std::shared_ptr<EncoderStream> depth; // null when the take saves no depth
+    int depthWidth = 0;
+    int depthHeight = 0;
     TakeFiles files;
     SYSTEMTIME start = {};
     std::wstring encoderProgram;
     bool savingSkeletons = false;
+    uint64_t startedAt = 0; // UTC
 };
 Take g_take;
 
@@ -39,6 +45,7 @@ Take g_take;
 // at some random take.
 SRWLOCK g_feedLock = SRWLOCK_INIT;
 std::shared_ptr<FrameQueue> g_feedQueue;
+std::shared_ptr<FrameQueue> g_feedDepthQueue; // null without depth
 FrameTimeline g_timeline;
 bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
@@ -87,25 +94,53 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
     }
 }
 
-// Takes the take's queue back from the render thread: no frame is put after this.
+// Takes the take's queues back from the render thread: no frame is put after this. Returns the
+// video's.
 std::shared_ptr<FrameQueue> CloseFeed()
 {
     std::shared_ptr<FrameQueue> queue;
     FeedLock lock;
     queue.swap(g_feedQueue);
+    g_feedDepthQueue.reset();
     return queue;
 }
 
-// The take's skeleton file, made at `path`; null when it can't be made.
-std::unique_ptr<SkeletonCsvFile> OpenSkeletonFile(const std::wstring& path)
+// A row file of the take, made at `path`; null when it can't be made (nothing is left there).
+template <typename File, typename Open, typename Close>
+std::unique_ptr<File> OpenRowFile(const std::wstring& path, Open open, Close close)
 {
-    auto file = std::make_unique<SkeletonCsvFile>();
-    if (!SkeletonCsvOpen(*file, path)) {
-        SkeletonCsvClose(*file);
+    auto file = std::make_unique<File>();
+    if (!open(*file, path)) {
+        close(*file);
         ::DeleteFileW(path.c_str());
         return nullptr;
     }
     return file;
+}
+
+// Removes the files a failed start made.
+void DeleteStartedFiles(const TakeFiles& files)
+{
+    for (const TakeFile& companion : files.companions) {
+        ::DeleteFileW(companion.startPath.c_str());
+    }
+}
+
+// Starts the depth stream's encoder for `path`; null when it can't be.
+std::shared_ptr<EncoderStream> StartDepthStream(const std::wstring& program,
+                                                const std::wstring& path, WPARAM takeId)
+{
+    wchar_t commandLine[kEncoderCommandCapacity];
+    if (!BuildDepthCommandLine(path, g_depthWidth, g_depthHeight, commandLine,
+                               kEncoderCommandCapacity)) {
+        return nullptr;
+    }
+    const std::size_t frameBytes =
+        static_cast<std::size_t>(g_depthWidth) * static_cast<std::size_t>(g_depthHeight) * 2;
+    return StartEncoderStream(
+        program, kDepthPipeName, commandLine, frameBytes,
+        EncoderLostReport{g_reportWindow, g_faultMessage, takeId, kDepthStreamFault},
+        FrameRowFiles{});
 }
 
 } // namespace
@@ -117,8 +152,14 @@ void SetRecordingReports(HWND window, UINT faultMessage, UINT finishedMessage)
     g_finishedMessage = finishedMessage;
 }
 
-StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
+bool IsDepthAvailable()
 {
+    return g_depthStream != nullptr && g_depthWidth > 0 && g_depthHeight > 0;
+}
+
+StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool saveDepth)
+{
+    saveDepth = saveDepth && IsDepthAvailable();
     wchar_t commandLine[kEncoderCommandCapacity];
     if (!BuildEncoderCommandLine(path, commandLine, kEncoderCommandCapacity)) {
         return StartResult::Failed;
@@ -129,23 +170,42 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
     }
     Take take;
     QueryLocalTime(&take.start);
-    take.files = TakeFilesFor(path, saveSkeletons);
+    take.startedAt = UtcNow();
+    take.files = TakeFilesFor(path, saveSkeletons, saveDepth);
     take.savingSkeletons = saveSkeletons;
     take.encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
 
-    std::unique_ptr<SkeletonCsvFile> skeletons;
+    FrameRowFiles rows;
     if (saveSkeletons) {
-        skeletons = OpenSkeletonFile(SkeletonCsvPathFor(path));
+        rows.skeletons = OpenRowFile<SkeletonCsvFile>(SkeletonCsvPathFor(path), SkeletonCsvOpen,
+                                                      SkeletonCsvClose);
     }
-    const bool skeletonFileMade = skeletons != nullptr;
+    if (saveSkeletons || saveDepth) {
+        rows.frames =
+            OpenRowFile<FramesCsvFile>(FramesCsvPathFor(path), FramesCsvOpen, FramesCsvClose);
+    }
     const WPARAM takeId = g_takeId.load() + 1;
-    take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine,
-                                    EncoderLostReport{g_reportWindow, g_faultMessage, takeId},
-                                    std::move(skeletons));
-    if (!take.video) {
-        if (skeletonFileMade) {
-            ::DeleteFileW(SkeletonCsvPathFor(path).c_str());
+    if (saveDepth) {
+        const TakeFile* depthFile = FindTakeFile(take.files, kDepthSuffix);
+        take.depth = StartDepthStream(take.encoderProgram, depthFile->startPath, takeId);
+        take.depthWidth = g_depthWidth;
+        take.depthHeight = g_depthHeight;
+        if (!take.depth) {
+            rows = FrameRowFiles{};
+            DeleteStartedFiles(take.files);
+            return StartResult::Failed;
         }
+    }
+    take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine, kFrameBytes,
+                                    EncoderLostReport{g_reportWindow, g_faultMessage, takeId, 0},
+                                    std::move(rows));
+    if (!take.video) {
+        if (take.depth) {
+            CloseEncoderInput(*take.depth);
+            EndEncoder(*take.depth);
+            take.depth.reset();
+        }
+        DeleteStartedFiles(take.files);
         return StartResult::Failed;
     }
     g_takeId.store(takeId);
@@ -153,6 +213,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
     {
         FeedLock lock;
         g_feedQueue = EncoderStreamQueue(*g_take.video);
+        g_feedDepthQueue = g_take.depth ? EncoderStreamQueue(*g_take.depth) : nullptr;
         g_timelineStarted = false;
         g_framesRepeated.store(0);
     }
@@ -168,9 +229,16 @@ bool StopRecording(TakeEnd why)
     std::shared_ptr<FrameQueue> queue = CloseFeed();
     TakeToFinish finish;
     finish.written = CloseEncoderInput(*g_take.video);
+    if (g_take.depth) {
+        finish.depthWritten = CloseEncoderInput(*g_take.depth);
+    }
     finish.dropped = FrameQueueDropped(*queue);
     ReportTake(g_take.files.video.startPath, finish.written, finish.dropped);
     finish.video = std::move(g_take.video);
+    finish.depth = std::move(g_take.depth);
+    finish.depthWidth = g_take.depthWidth;
+    finish.depthHeight = g_take.depthHeight;
+    finish.startedAt = g_take.startedAt;
     finish.files = g_take.files;
     finish.start = g_take.start;
     finish.end = why;
@@ -180,7 +248,7 @@ bool StopRecording(TakeEnd why)
     finish.reportMessage = g_finishedMessage;
     g_take = Take{};
     g_isRecording.store(false);
-    const bool stalled = finish.written.stalled;
+    const bool stalled = finish.written.stalled || finish.depthWritten.stalled;
     FinishTakeInBackground(std::move(finish));
     return stalled;
 }
@@ -190,6 +258,11 @@ void LeaveRecordingAtExit()
     if (g_isRecording.load()) {
         CloseFeed();
         const FrameWriterResult written = CloseEncoderInput(*g_take.video);
+        if (g_take.depth) {
+            const FrameWriterResult depthWritten = CloseEncoderInput(*g_take.depth);
+            AwaitEncoderEnd(*g_take.depth, FindTakeFile(g_take.files, kDepthSuffix)->startPath,
+                            depthWritten.stalled, nullptr, kEncoderExitWaitMs);
+        }
         AwaitEncoderEnd(*g_take.video, g_take.files.video.startPath, written.stalled, nullptr,
                         kEncoderExitWaitMs);
         g_take = Take{};
@@ -224,6 +297,12 @@ TakeCounts CurrentTakeCounts()
     return counts;
 }
 
+std::wstring RunningTakeFile(const wchar_t* suffix)
+{
+    const TakeFile* file = g_isRecording.load() ? FindTakeFile(g_take.files, suffix) : nullptr;
+    return file != nullptr ? file->startPath : std::wstring();
+}
+
 bool IsTakeDiskFull()
 {
     uint64_t freeBytes = 0;
@@ -250,9 +329,22 @@ void FeedRecording(const RenderedFrame& frame)
     const bool isNew = frame.sequence != g_lastQueuedSequence;
     const int due = FrameTimelineFramesDue(g_timeline, now, isNew);
     if (due > 0) {
-        // Frames that find the queue full are dropped and counted once: the timeline moves on
-        // past them, so the video misses them rather than catching up with repeats.
-        FrameQueuePut(*g_feedQueue, frame, due);
+        // Frames that find a queue full are dropped and counted once: the timeline moves on
+        // past them, so the video misses them rather than catching up with repeats. The depth
+        // stream takes a frame exactly when the video does, so the two stay frame for frame.
+        if (FrameQueueHasRoom(*g_feedQueue) &&
+            (!g_feedDepthQueue || FrameQueueHasRoom(*g_feedDepthQueue))) {
+            FrameQueuePut(*g_feedQueue, frame, frame.pixels, due, !isNew);
+            if (g_feedDepthQueue) {
+                FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),
+                              due, !isNew);
+            }
+        } else {
+            FrameQueueCountDropped(*g_feedQueue, due);
+            if (g_feedDepthQueue) {
+                FrameQueueCountDropped(*g_feedDepthQueue, due);
+            }
+        }
         FrameTimelineCountWritten(g_timeline, due);
         g_framesRepeated.fetch_add(isNew ? due - 1 : due);
         g_lastQueuedSequence = frame.sequence;

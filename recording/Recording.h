@@ -31,10 +31,19 @@ enum class StartResult {
 
 // Starts a take to the full path `path`: checks the disk, creates the frame pipe, starts the
 // encoder and waits (bounded) until it has opened the pipe; then the take runs. With
-// `saveSkeletons` the take also writes its skeleton file beside the video (a file that can't be
-// made does not stop the take). On failure nothing is left behind (no pipe, no encoder, no
-// handle, no file). Precondition: no take runs.
-StartResult StartRecording(const std::wstring& path, bool saveSkeletons = false);
+// `saveSkeletons` the take also writes its skeleton file beside the video, with `saveDepth` (and
+// a depth stream) its depth file through a second encoder, and with either its frames and take
+// files (a row file that can't be made does not stop the take). On failure nothing is left
+// behind (no pipe, no encoder, no handle, no file). Precondition: no take runs.
+StartResult StartRecording(const std::wstring& path, bool saveSkeletons = false,
+                           bool saveDepth = false);
+
+// True when the sensor gives a depth stream that a take can save.
+bool IsDepthAvailable();
+
+// The running take's file with `suffix` (kDepthSuffix, ...) under its start name; empty when no
+// take runs or it has no such file.
+std::wstring RunningTakeFile(const wchar_t* suffix);
 
 // Ends the running take for `why`: the writer hands the encoder what is queued and the pipe is
 // closed, within bounds; then the take finishes in the background (its report follows). Returns

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/ScopedHandle.h"
+#include "recording/TakeFiles.h"
 #include "sensor/SkeletonOverlay.h"
 
 namespace {
@@ -108,11 +109,7 @@ void WriteBuffer(SkeletonCsvFile& file)
 
 std::wstring SkeletonCsvPathFor(const std::wstring& videoPath)
 {
-    const size_t nameStart = videoPath.find_last_of(L"\\/:");
-    const size_t dot = videoPath.find_last_of(L'.');
-    const bool hasExtension =
-        dot != std::wstring::npos && (nameStart == std::wstring::npos || dot > nameStart);
-    return videoPath.substr(0, hasExtension ? dot : videoPath.size()) + L".skeleton.csv";
+    return TakeFileStem(videoPath) + kSkeletonSuffix;
 }
 
 bool SkeletonCsvOpen(SkeletonCsvFile& file, const std::wstring& path)

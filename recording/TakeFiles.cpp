@@ -2,7 +2,6 @@
 
 #include "platform/Platform.h"
 #include "recording/RecordingFileName.h"
-#include "recording/SkeletonCsv.h"
 
 namespace {
 
@@ -14,14 +13,44 @@ bool Move(const std::wstring& from, const std::wstring& to)
 
 } // namespace
 
-TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton)
+std::wstring TakeFileStem(const std::wstring& videoPath)
+{
+    const size_t nameStart = videoPath.find_last_of(L"\\/:");
+    const size_t dot = videoPath.find_last_of(L'.');
+    const bool hasExtension =
+        dot != std::wstring::npos && (nameStart == std::wstring::npos || dot > nameStart);
+    return videoPath.substr(0, hasExtension ? dot : videoPath.size());
+}
+
+TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth)
 {
     TakeFiles files;
     files.video.startPath = videoPath;
+    const std::wstring stem = TakeFileStem(videoPath);
+    const auto add = [&](const wchar_t* suffix) {
+        files.companions.push_back(TakeFile{stem + suffix, std::wstring(), suffix});
+    };
     if (skeleton) {
-        files.companions.push_back(TakeFile{SkeletonCsvPathFor(videoPath), std::wstring()});
+        add(kSkeletonSuffix);
+    }
+    if (depth) {
+        add(kDepthSuffix);
+    }
+    if (skeleton || depth) {
+        add(kFramesSuffix);
+        add(kTakeInfoSuffix);
     }
     return files;
+}
+
+const TakeFile* FindTakeFile(const TakeFiles& files, const wchar_t* suffix)
+{
+    for (const TakeFile& companion : files.companions) {
+        if (std::wstring(companion.suffix) == suffix) {
+            return &companion;
+        }
+    }
+    return nullptr;
 }
 
 bool NameTakeFiles(TakeFiles& files, const SYSTEMTIME& start, const SYSTEMTIME& end)
@@ -29,8 +58,8 @@ bool NameTakeFiles(TakeFiles& files, const SYSTEMTIME& start, const SYSTEMTIME& 
     files.video.finalPath = MakeRecordingFileName(files.video.startPath, start, end);
     const bool named = !files.video.finalPath.empty();
     for (TakeFile& companion : files.companions) {
-        // Only the skeleton file is a companion so far: its name follows the video's stem.
-        companion.finalPath = named ? SkeletonCsvPathFor(files.video.finalPath) : std::wstring();
+        companion.finalPath =
+            named ? TakeFileStem(files.video.finalPath) + companion.suffix : std::wstring();
     }
     return named;
 }
@@ -41,8 +70,7 @@ FinalNames CheckFinalNames(const TakeFiles& files)
         return FinalNames::VideoTaken;
     }
     for (const TakeFile& companion : files.companions) {
-        if (IsExistingFile(companion.startPath) &&
-            (companion.finalPath.empty() || IsExistingFile(companion.finalPath))) {
+        if (companion.finalPath.empty() || IsExistingFile(companion.finalPath)) {
             return FinalNames::CompanionTaken;
         }
     }

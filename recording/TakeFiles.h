@@ -1,6 +1,8 @@
-// A take's files: the video and the files written beside it (the skeleton file), each under the
-// name it was recorded with and the final name it gets at the end. They are named together and
-// moved together: all get their final names or all keep their start names.
+// A take's files: the video and the files written beside it (skeleton, depth, frames and take
+// files), each under the name it was recorded with and the final name it gets at the end. They
+// are named together and moved together: all get their final names or all keep their start
+// names. A companion's name is the video's stem (its path without the last extension) and a
+// suffix of its own.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +13,7 @@
 struct TakeFile {
     std::wstring startPath;
     std::wstring finalPath; // empty until named
+    const wchar_t* suffix = L"";
 };
 
 struct TakeFiles {
@@ -18,9 +21,22 @@ struct TakeFiles {
     std::vector<TakeFile> companions;
 };
 
-// The files of a take recorded to the full path `videoPath`, with a skeleton file when
-// `skeleton`; start names only.
-TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton);
+constexpr const wchar_t* kSkeletonSuffix = L".skeleton.csv";
+constexpr const wchar_t* kDepthSuffix = L".depth.mkv";
+constexpr const wchar_t* kFramesSuffix = L".frames.csv";
+constexpr const wchar_t* kTakeInfoSuffix = L".take.json";
+
+// `videoPath` without the extension of its last component ("D:\rec\take.mp4" gives
+// "D:\rec\take").
+std::wstring TakeFileStem(const std::wstring& videoPath);
+
+// The files of a take recorded to the full path `videoPath`: with a skeleton file when
+// `skeleton`, a depth file when `depth`, and the frames and take files when either; start names
+// only.
+TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth = false);
+
+// The companion with `suffix`, or null.
+const TakeFile* FindTakeFile(const TakeFiles& files, const wchar_t* suffix);
 
 // Gives every file its final name from the take's start and end: the video's timestamped name,
 // and each companion named after it as it was after the start name. False when the video's name
@@ -29,7 +45,7 @@ bool NameTakeFiles(TakeFiles& files, const SYSTEMTIME& start, const SYSTEMTIME& 
 
 // Why the final names can't be had: none (they are free), the video's own final name is taken
 // (a take of the same path and minutes: it keeps its start name, as it always has), or a
-// companion's is.
+// companion's is (also one not written yet, such as the take file).
 enum class FinalNames { Free, VideoTaken, CompanionTaken };
 FinalNames CheckFinalNames(const TakeFiles& files);
 

@@ -8,7 +8,9 @@
 #include "platform/ProcessJob.h"
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
+#include "recording/IsoTime.h"
 #include "recording/Mp4Frames.h"
+#include "recording/TakeInfo.h"
 #include "recording/SkeletonCsv.h"
 #include "settings/Settings.h"
 
@@ -146,6 +148,44 @@ void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTak
     finished.videoPath = files.video.finalPath;
 }
 
+// The name without its folder.
+std::wstring NameOf(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// Writes the take file beside the video, wherever the video is now, naming the take's files as
+// they are there.
+void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
+{
+    const bool moved = finished.videoPath != take.files.video.startPath;
+    const auto where = [&](const wchar_t* suffix) {
+        const TakeFile* file = FindTakeFile(take.files, suffix);
+        if (file == nullptr) {
+            return std::wstring();
+        }
+        const std::wstring& path = moved ? file->finalPath : file->startPath;
+        return IsExistingFile(path) ? path : std::wstring();
+    };
+    TakeInfo info;
+    info.start = FormatIsoLocalTime(take.startedAt);
+    info.end = FormatIsoLocalTime(UtcNow());
+    info.frames = take.written.framesWritten;
+    info.repeated = take.written.framesRepeated;
+    info.dropped = take.dropped;
+    info.video = NameOf(finished.videoPath);
+    info.skeleton = NameOf(where(kSkeletonSuffix));
+    info.depth = NameOf(where(kDepthSuffix));
+    info.framesFile = NameOf(where(kFramesSuffix));
+    if (FindTakeFile(take.files, kDepthSuffix) != nullptr) {
+        info.depthWidth = take.depthWidth;
+        info.depthHeight = take.depthHeight;
+    }
+    const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
+    WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
+}
+
 DWORD WINAPI FinishThread(LPVOID parameter)
 {
     std::unique_ptr<TakeToFinish> take(static_cast<TakeToFinish*>(parameter));
@@ -165,6 +205,11 @@ FinishedTake FinishTake(TakeToFinish& take)
         AwaitEncoderEnd(*take.video, take.files.video.startPath,
                         take.written.stalled || take.end == TakeEnd::EncoderStalled, &g_abandon);
     take.video.reset();
+    if (take.depth) {
+        AwaitEncoderEnd(*take.depth, FindTakeFile(take.files, kDepthSuffix)->startPath,
+                        take.depthWritten.stalled, &g_abandon);
+        take.depth.reset();
+    }
 
     SYSTEMTIME end = {};
     QueryLocalTime(&end);
@@ -178,6 +223,9 @@ FinishedTake FinishTake(TakeToFinish& take)
         MoveTakeFiles(take, expectedFrames, finished);
     } else {
         finished.videoPath = take.files.video.startPath;
+    }
+    if (FindTakeFile(take.files, kTakeInfoSuffix) != nullptr) {
+        WriteTakeFile(take, finished);
     }
     finished.framesInFile = FramesIn(finished.videoPath);
     finished.dropped = take.dropped;

@@ -39,6 +39,11 @@ struct FinishedTake {
 struct TakeToFinish {
     std::shared_ptr<EncoderStream> video;
     FrameWriterResult written;
+    std::shared_ptr<EncoderStream> depth; // null without depth
+    FrameWriterResult depthWritten;
+    int depthWidth = 0;
+    int depthHeight = 0;
+    uint64_t startedAt = 0; // UTC, for the take file
     int64_t dropped = 0;
     TakeFiles files;
     SYSTEMTIME start = {};

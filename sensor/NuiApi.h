@@ -123,9 +123,12 @@ static_assert(offsetof(NUI_LOCKED_RECT, pBits) == 8, "NUI_LOCKED_RECT::pBits");
 #endif
 
 // Constants used by the recorder and the simulated runtime.
+constexpr DWORD NUI_INITIALIZE_FLAG_USES_DEPTH_AND_PLAYER_INDEX = 0x00000001;
 constexpr DWORD NUI_INITIALIZE_FLAG_USES_COLOR = 0x00000002;
 constexpr DWORD NUI_INITIALIZE_FLAG_USES_SKELETON = 0x00000008;
+constexpr int NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX = 0;
 constexpr int NUI_IMAGE_TYPE_COLOR = 1;
+constexpr int NUI_IMAGE_RESOLUTION_320x240 = 1;
 constexpr int NUI_IMAGE_RESOLUTION_640x480 = 2;
 constexpr int NUI_SKELETON_NOT_TRACKED = 0;
 constexpr int NUI_SKELETON_POSITION_ONLY = 1;

@@ -11,6 +11,9 @@ HWND g_hwndOutput = nullptr;
 HANDLE g_colorStream = nullptr;
 HANDLE g_skeletonEvent = nullptr;
 std::atomic<bool> g_showColorFeed{true};
+HANDLE g_depthStream = nullptr;
+int g_depthWidth = 0;
+int g_depthHeight = 0;
 
 namespace {
 
@@ -28,6 +31,15 @@ DWORD g_frameColorNumber = 0;
 int64_t g_frameColorTimeMs = 0;
 NUI_SKELETON_FRAME g_frameSkeletons = {};
 bool g_frameHasSkeletons = false;
+uint64_t g_frameTakenAt = 0;
+
+// The newest depth frame; render thread only.
+USHORT g_depthFrame[kDepthMaxPixels] = {};
+bool g_haveDepth = false;
+DWORD g_depthFrameNumber = 0;
+int64_t g_depthTimeMs = 0;
+// At most this many depth frames are taken to reach the newest: the stream's frame limit.
+constexpr int kDepthFramesPerFetch = 2;
 
 // The newest skeleton frame, drawn on every pass until a newer one replaces it or it is older
 // than kSkeletonShownMs.
@@ -85,9 +97,55 @@ bool FetchColorFrame()
         ++g_frameSequence;
         g_frameColorNumber = frame->dwFrameNumber;
         g_frameColorTimeMs = frame->liTimeStamp.QuadPart;
+        FILETIME now = {};
+        ::GetSystemTimeAsFileTime(&now);
+        g_frameTakenAt = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
     }
     NuiImageStreamReleaseFrame(g_colorStream, frame);
     return copied;
+}
+
+// Copies one depth frame into g_depthFrame, holding it no longer than the copy. Returns true
+// when one was copied.
+bool FetchOneDepthFrame()
+{
+    std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
+    const NUI_IMAGE_FRAME* frame = nullptr;
+    if (NuiImageStreamGetNextFrame(g_depthStream, 0, &frame) < 0 || frame == nullptr) {
+        return false;
+    }
+    bool copied = false;
+    INuiFrameTexture* texture = frame->pFrameTexture;
+    const size_t rowBytes = static_cast<size_t>(g_depthWidth) * sizeof(USHORT);
+    if (texture != nullptr) {
+        NUI_LOCKED_RECT locked = {};
+        texture->LockRect(0, &locked, nullptr, 0);
+        if (locked.Pitch >= static_cast<INT>(rowBytes) && locked.pBits != nullptr) {
+            for (int row = 0; row < g_depthHeight; ++row) {
+                std::memcpy(g_depthFrame + row * g_depthWidth, locked.pBits + row * locked.Pitch,
+                            rowBytes);
+            }
+            copied = true;
+        }
+        texture->UnlockRect(0);
+    }
+    if (copied) {
+        g_haveDepth = true;
+        g_depthFrameNumber = frame->dwFrameNumber;
+        g_depthTimeMs = frame->liTimeStamp.QuadPart;
+    }
+    NuiImageStreamReleaseFrame(g_depthStream, frame);
+    return copied;
+}
+
+// Brings g_depthFrame up to the newest depth frame the runtime holds.
+void FetchNewestDepthFrame()
+{
+    if (g_depthStream == nullptr || g_depthWidth * g_depthHeight > kDepthMaxPixels) {
+        return;
+    }
+    for (int taken = 0; taken < kDepthFramesPerFetch && FetchOneDepthFrame(); ++taken) {
+    }
 }
 
 // Takes a ready skeleton frame, smoothed, as the newest one. Returns true when one was taken.
@@ -192,10 +250,17 @@ void Paint(const RECT& client, bool feedShown, bool figuresShown)
 void HandOn(bool fetchedNow)
 {
     if (g_sink != nullptr) {
-        RenderedFrame frame = {
-            g_colorFrame,       g_frameSequence,
-            fetchedNow,         g_frameColorNumber,
-            g_frameColorTimeMs, g_frameHasSkeletons ? &g_frameSkeletons : nullptr};
+        RenderedFrame frame = {};
+        frame.pixels = g_colorFrame;
+        frame.sequence = g_frameSequence;
+        frame.fetchedThisPass = fetchedNow;
+        frame.colorFrameNumber = g_frameColorNumber;
+        frame.colorTimeMs = g_frameColorTimeMs;
+        frame.skeletons = g_frameHasSkeletons ? &g_frameSkeletons : nullptr;
+        frame.depth = g_haveDepth ? g_depthFrame : nullptr;
+        frame.depthFrameNumber = g_depthFrameNumber;
+        frame.depthTimeMs = g_depthTimeMs;
+        frame.takenAt = g_frameTakenAt;
         g_sink(frame);
     }
 }
@@ -218,7 +283,9 @@ void RenderPass()
     if (g_showColorFeed.load()) {
         while (fetched < kColorFramesPerPass && FetchColorFrame()) {
             ++fetched;
-            // The skeletons that go with this colour frame: the newest taken up to this pass.
+            // The skeletons and the depth that go with this colour frame: the newest taken up to
+            // this moment.
+            FetchNewestDepthFrame();
             g_frameSkeletons = g_newestSkeletons;
             g_frameHasSkeletons = g_haveSkeletons;
             HandOn(true);

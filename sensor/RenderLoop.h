@@ -21,6 +21,13 @@ extern HWND g_hwndOutput;
 extern HANDLE g_colorStream;
 extern HANDLE g_skeletonEvent;
 extern std::atomic<bool> g_showColorFeed;
+// The depth-and-player-index stream and its size; null and 0 x 0 when none could be opened.
+extern HANDLE g_depthStream;
+extern int g_depthWidth;
+extern int g_depthHeight;
+
+// The largest depth frame: 640 x 480 16-bit values.
+constexpr int kDepthMaxPixels = 640 * 480;
 
 // The frame buffer, handed to the recording after each colour frame a pass takes, and once by a
 // pass that takes none.
@@ -33,6 +40,14 @@ struct RenderedFrame {
     // The newest skeleton frame taken at or before the pass that fetched the colour frame
     // (smoothed, as drawn), or null when there was none.
     const NUI_SKELETON_FRAME* skeletons;
+    // The newest depth frame at the moment the colour frame was taken (depthWidth x
+    // depthHeight values, depth in millimetres in bits 15-3, player index in bits 2-0), or null
+    // when there is no depth stream or no depth frame came yet.
+    const USHORT* depth;
+    DWORD depthFrameNumber;
+    int64_t depthTimeMs;
+    // When the colour frame was taken: UTC, in 100 ns units since 1601 (a FILETIME).
+    uint64_t takenAt;
 };
 
 // Receives the frame buffer on the render thread; must return at once.

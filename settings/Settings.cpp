@@ -11,6 +11,7 @@ const wchar_t kSection[] = L"Settings";
 const wchar_t kLastPathKey[] = L"LastPath";
 const wchar_t kDefaultLastPath[] = L"output.mp4";
 const wchar_t kSaveSkeletonKey[] = L"SaveSkeletonData";
+const wchar_t kSaveDepthKey[] = L"SaveDepth";
 
 // Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
 // existing file, or one that a racing writer made first, is left as it is.
@@ -42,6 +43,18 @@ void WriteSetting(const wchar_t* key, const wchar_t* value)
     }
     CreateUnicodeIniIfMissing(iniPath);
     ::WritePrivateProfileStringW(kSection, key, value, iniPath.c_str());
+}
+
+// A switch is on when its stored value is exactly "1".
+bool ReadSwitch(const wchar_t* key)
+{
+    const std::wstring iniPath = GetSettingsIniPath();
+    if (iniPath.empty()) {
+        return false;
+    }
+    wchar_t value[4] = {};
+    ::GetPrivateProfileStringW(kSection, key, L"0", value, 4, iniPath.c_str());
+    return value[0] == L'1' && value[1] == L'\0';
 }
 
 } // namespace
@@ -77,16 +90,20 @@ void WriteLastPath(const std::wstring& value)
 
 bool ReadSaveSkeletonData()
 {
-    const std::wstring iniPath = GetSettingsIniPath();
-    if (iniPath.empty()) {
-        return false;
-    }
-    wchar_t value[4] = {};
-    ::GetPrivateProfileStringW(kSection, kSaveSkeletonKey, L"0", value, 4, iniPath.c_str());
-    return value[0] == L'1' && value[1] == L'\0';
+    return ReadSwitch(kSaveSkeletonKey);
+}
+
+bool ReadSaveDepth()
+{
+    return ReadSwitch(kSaveDepthKey);
 }
 
 void WriteSaveSkeletonData(bool on)
 {
     WriteSetting(kSaveSkeletonKey, on ? L"1" : L"0");
+}
+
+void WriteSaveDepth(bool on)
+{
+    WriteSetting(kSaveDepthKey, on ? L"1" : L"0");
 }

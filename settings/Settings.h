@@ -25,3 +25,9 @@ bool ReadSaveSkeletonData();
 // Stores the switch as SaveSkeletonData "1" or "0", in the file and the encoding WriteLastPath
 // uses. Silently lost when the file can't be written or there is no settings file.
 void WriteSaveSkeletonData(bool on);
+
+// Whether the Save Depth switch is on: the stored SaveDepth is exactly "1"; off otherwise.
+bool ReadSaveDepth();
+
+// Stores the Save Depth switch as SaveDepth "1" or "0", as WriteSaveSkeletonData does.
+void WriteSaveDepth(bool on);

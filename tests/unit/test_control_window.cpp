@@ -39,12 +39,13 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
     HMENU bar = CreateMainMenu();
     ASSERT_EQ(::GetMenuItemCount(bar), 2);
     const std::wstring expected[] = {L"&File > Open Recordings Folder",
-                                     L"&File > Save Skeleton Data", L"&File > &Quit",
-                                     L"&Help > &About"};
-    const UINT commands[] = {IDM_OPEN_FOLDER, IDM_SAVE_SKELETON, IDM_QUIT, IDM_ABOUT};
-    const UINT menus[] = {0, 0, 0, 1};
-    const UINT positions[] = {0, 1, 2, 0};
-    for (int i = 0; i < 4; ++i) {
+                                     L"&File > Save Skeleton Data", L"&File > Save Depth",
+                                     L"&File > &Quit", L"&Help > &About"};
+    const UINT commands[] = {IDM_OPEN_FOLDER, IDM_SAVE_SKELETON, IDM_SAVE_DEPTH, IDM_QUIT,
+                             IDM_ABOUT};
+    const UINT menus[] = {0, 0, 0, 0, 1};
+    const UINT positions[] = {0, 1, 2, 3, 0};
+    for (int i = 0; i < 5; ++i) {
         HMENU menu = ::GetSubMenu(bar, menus[i]);
         EXPECT_EQ(MenuText(bar, menus[i]) + L" > " + MenuText(menu, positions[i]), expected[i]);
         EXPECT_EQ(::GetMenuItemID(menu, positions[i]), commands[i]);
@@ -85,7 +86,7 @@ TEST(ControlWindow, FeedFlagCopiesTheBoxWhateverSendsTheCommand)
 
 std::wstring g_appData;
 
-TEST(ControlWindow, SaveSkeletonItemShowsAndStoresTheSwitch)
+TEST(ControlWindow, SaveSkeletonAndSaveDepthItemsShowAndStoreTheirSwitches)
 {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
@@ -97,23 +98,29 @@ TEST(ControlWindow, SaveSkeletonItemShowsAndStoresTheSwitch)
         return true;
     });
     RegisterControlClass();
-    // As at start-up: the window is created first, the menu bar given to it afterwards.
+    // As at start-up: the window is created first, the menu bar given to it afterwards. The
+    // two switches are stored opposite, so neither item reads the other's.
     for (bool stored : {true, false}) {
         WriteSaveSkeletonData(stored);
+        WriteSaveDepth(!stored);
         HWND window = ::CreateWindowExW(0, kControlWindowClass, kControlWindowTitle,
                                         WS_OVERLAPPEDWINDOW, 0, 0, kControlWindowWidth,
                                         kControlWindowHeight, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
         HMENU bar = CreateMainMenu();
         ::SetMenu(window, bar);
-        const auto checked = [bar] {
-            return (::GetMenuState(bar, IDM_SAVE_SKELETON, MF_BYCOMMAND) & MF_CHECKED) != 0;
+        const auto checked = [bar](UINT item) {
+            return (::GetMenuState(bar, item, MF_BYCOMMAND) & MF_CHECKED) != 0;
         };
         ::SendMessageW(window, WM_INITMENU, reinterpret_cast<WPARAM>(bar), 0);
-        EXPECT_EQ(checked(), stored);
+        EXPECT_EQ(checked(IDM_SAVE_SKELETON), stored);
+        EXPECT_EQ(checked(IDM_SAVE_DEPTH), !stored);
         ::SendMessageW(window, WM_COMMAND, IDM_SAVE_SKELETON, 0);
         EXPECT_EQ(ReadSaveSkeletonData(), !stored);
-        EXPECT_EQ(checked(), !stored);
+        EXPECT_EQ(checked(IDM_SAVE_SKELETON), !stored);
+        ::SendMessageW(window, WM_COMMAND, IDM_SAVE_DEPTH, 0);
+        EXPECT_EQ(ReadSaveDepth(), stored);
+        EXPECT_EQ(checked(IDM_SAVE_DEPTH), stored);
         ::DestroyWindow(window); // takes its menu with it
     }
     SetAppDataFolderQuery(nullptr);

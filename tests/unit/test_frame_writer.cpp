@@ -29,7 +29,19 @@ RenderedFrame NumberedFrame(std::vector<BYTE>& pixels, uint32_t number)
 {
     pixels.assign(kFrameBytes, 0);
     std::memcpy(pixels.data(), &number, sizeof(number));
-    return RenderedFrame{pixels.data(), number, true, number, 0, nullptr};
+    RenderedFrame frame = {};
+    frame.pixels = pixels.data();
+    frame.sequence = number;
+    frame.fetchedThisPass = true;
+    frame.colorFrameNumber = number;
+    return frame;
+}
+
+// Puts frame `number` as `copies` video frames.
+bool Put(FrameQueue& queue, std::vector<BYTE>& pixels, uint32_t number, int copies)
+{
+    const RenderedFrame frame = NumberedFrame(pixels, number);
+    return FrameQueuePut(queue, frame, frame.pixels, copies);
 }
 
 // What a writer did with `frames` numbered frames for an encoder that reads whole frames,
@@ -70,10 +82,10 @@ WriterRun RunWriter(DWORD pauseMs, size_t stallAfter, uint32_t frames,
     bool abandoned = false;
     EXPECT_TRUE(FinishFramePipeConnect(pipe, wait, neverEnds, 5000, abandoned));
     ::CloseHandle(neverEnds);
-    std::shared_ptr<FrameWriter> writer = FrameWriterStart(queue, pipe, report, nullptr);
+    std::shared_ptr<FrameWriter> writer = FrameWriterStart(queue, pipe, report, FrameRowFiles{});
     std::vector<BYTE> pixels;
     for (uint32_t number = 0; number < frames; ++number) {
-        EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, number), 1));
+        EXPECT_TRUE(Put(*queue, pixels, number, 1));
     }
     beforeFinish();
     const Clock::time_point began = Clock::now();
@@ -91,10 +103,10 @@ TEST(FrameQueue, AFullQueueDropsAndCountsAndTheWriterGetsTheRestInOrder)
     auto queue = std::make_shared<FrameQueue>();
     ASSERT_TRUE(FrameQueueOpen(*queue, 3));
     std::vector<BYTE> pixels;
-    EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, 1), 1));
-    EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, 2), 2)); // the newest, repeated
-    EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, 3), 1));
-    EXPECT_FALSE(FrameQueuePut(*queue, NumberedFrame(pixels, 4), 3));
+    EXPECT_TRUE(Put(*queue, pixels, 1, 1));
+    EXPECT_TRUE(Put(*queue, pixels, 2, 2)); // the newest, repeated
+    EXPECT_TRUE(Put(*queue, pixels, 3, 1));
+    EXPECT_FALSE(Put(*queue, pixels, 4, 3));
     EXPECT_EQ(FrameQueueDropped(*queue), 3);
     EXPECT_EQ(FrameQueueQueuedFrames(*queue), 4);
 
@@ -102,7 +114,7 @@ TEST(FrameQueue, AFullQueueDropsAndCountsAndTheWriterGetsTheRestInOrder)
     ASSERT_NE(front, nullptr);
     EXPECT_EQ(front->colorFrameNumber, 1u);
     FrameQueuePop(*queue);
-    EXPECT_TRUE(FrameQueuePut(*queue, NumberedFrame(pixels, 5), 1)); // a slot came free
+    EXPECT_TRUE(Put(*queue, pixels, 5, 1)); // a slot came free
     for (uint32_t expected : {2u, 3u, 5u}) {
         front = FrameQueueFront(*queue, 0);
         ASSERT_NE(front, nullptr);

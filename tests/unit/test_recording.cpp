@@ -168,7 +168,10 @@ void FeedNewFrames(int count)
     static BYTE pixels[kFrameBytes];
     static uint64_t sequence = 0;
     for (int i = 0; i < count; ++i) {
-        RenderedFrame frame = {pixels, ++sequence, true, 0, 0, nullptr};
+        RenderedFrame frame = {};
+        frame.pixels = pixels;
+        frame.sequence = ++sequence;
+        frame.fetchedThisPass = true;
         FeedRecording(frame);
         ::Sleep(34);
     }
