@@ -1,0 +1,105 @@
+"""Depth beside the video: the lossless depth file frame for frame with the video, the frames
+file that lines the streams and the host clock up, the take file, the switch across takes, and a
+depth encoder that fails."""
+
+import json
+import os
+import time
+import unittest
+
+from nvr import RecorderTestCase, depth, env, video
+from nvr.recorder import IDM_SAVE_DEPTH, IDOK
+from nvr.recording import ERROR_CAPTION, Take, relay_env, wait_saved
+
+TAKE_SECONDS = 3.0
+
+
+def stem(path):
+    return os.path.splitext(path)[0]
+
+
+class DepthTests(RecorderTestCase):
+
+    def setUp(self):
+        super().setUp()
+        env.reset_settings()
+
+    def last_video(self, stage):
+        return stage.path(env.read_last_path().rsplit("\\", 1)[-1])
+
+    def test_depth_file_holds_the_newest_depth_frame_of_each_video_frame(self):
+        for size, extra in (((640, 480), {}), ((320, 240), {"NVR_SIM_DEPTH_640": "0"})):
+            stage = self.make_stage()
+            with self.subTest(size=size), \
+                    self.recorder(stage, {**relay_env(stage), **extra}) as rec:
+                self.driver.command(rec.control, IDM_SAVE_DEPTH)
+                Take(rec, "take.mp4").record(TAKE_SECONDS)
+                self.assertEqual(rec.dialogs(), [])
+                final = self.last_video(stage)
+                colour = video.decode_frame_numbers(final)
+                mkv = stem(final) + ".depth.mkv"
+                probe = env.run_checked(
+                    ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                     "stream=codec_name,width,height,pix_fmt", "-of", "csv=p=0", mkv], 60)
+                self.assertEqual(probe.decode().strip(), f"ffv1,{size[0]},{size[1]},gray16le")
+                frames = depth.decode_depth(mkv, *size)
+                self.assertEqual(len(frames), len(colour))
+                rows = depth.read_frames_csv(stem(final) + ".frames.csv")
+                self.assertEqual([r["frame"] for r in rows], list(range(len(colour))))
+                self.assertEqual([r["color_frame"] for r in rows], colour)
+                for n, values in enumerate(frames):
+                    if rows[n]["depth_frame"] is None:
+                        self.assertEqual(set(values), {0}, f"frame {n} before any depth")
+                        continue
+                    self.assertEqual(depth.frame_number(values, size[0]),
+                                     rows[n]["depth_frame"] % 65536, f"frame {n}")
+                # The two tracked people (records 0 and 1) carry player indices 1 and 2 only.
+                players = depth.player_indices(frames[-1])
+                self.assertEqual(sorted(players), [1, 2], players)
+                # The host clock rises with the video's time, within a pass or two.
+                drift = [(r["host_time"] - rows[0]["host_time"]).total_seconds() -
+                         (r["time_s"] - rows[0]["time_s"]) for r in rows]
+                self.assertLess(max(map(abs, drift)), 0.2, drift)
+                with open(stem(final) + ".take.json", encoding="utf-8") as take_file:
+                    take = json.load(take_file)
+                self.assertEqual((take["frames"], take["files"]["video"],
+                                  take["streams"]["depth"]["width"],
+                                  take["streams"]["depth"]["focal_length_px"]),
+                                 (len(colour), os.path.basename(final), size[0],
+                                  571.26 if size[0] == 640 else 285.63))
+
+    def test_switch_takes_effect_at_the_next_take_and_no_sensor_records_no_depth(self):
+        stage = self.make_stage()
+        with self.recorder(stage, relay_env(stage)) as rec:
+            take = Take(rec, "first.mp4").start()
+            self.driver.command(rec.control, IDM_SAVE_DEPTH)
+            time.sleep(1.5)
+            take.stop()
+            self.assertFalse(os.path.exists(stem(self.last_video(stage)) + ".depth.mkv"))
+            Take(rec, "second.mp4").record(1.5)
+            self.assertTrue(os.path.exists(stem(self.last_video(stage)) + ".depth.mkv"))
+        self.assertEqual(env.read_setting("SaveDepth"), "1")
+
+        stage = self.make_stage(sensor=False)
+        with self.recorder(stage, relay_env(stage)) as rec:
+            Take(rec, "blind.mp4").record(1.5)
+            final = self.last_video(stage)
+            self.assertGreater(video.ffprobe_info(final)["frames"], 0)
+            self.assertFalse(os.path.exists(stem(final) + ".depth.mkv"))
+
+    def test_a_depth_encoder_that_dies_ends_the_take_and_keeps_the_video(self):
+        # The depth encoder starts first: the fault hits it alone.
+        stage = self.make_stage()
+        with self.recorder(stage, relay_env(stage, "read-few-exit", True)) as rec:
+            self.driver.command(rec.control, IDM_SAVE_DEPTH)
+            Take(rec, "lost.mp4").start()
+            box = rec.message_box(ERROR_CAPTION, 15.0)
+            self.assertEqual(box.text, "Recording stopped: FFmpeg ended unexpectedly while "
+                             "writing depth:\n" + stage.windows_path("lost.depth.mkv"))
+            self.driver.press(box.hwnd, IDOK)
+            self.assertIsNotNone(wait_saved(rec, 30.0))
+            self.assertGreater(video.ffprobe_info(self.last_video(stage))["frames"], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
