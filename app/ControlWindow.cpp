@@ -263,10 +263,11 @@ bool EndTake(HWND hwnd, TakeEnd why)
     ::KillTimer(hwnd, IDT_DISK_WATCH);
     const bool stalled = StopRecording(why);
     NoteTakeStopped();
+    // The status line says so before Start is on again, so whoever waits for Start sees it.
+    ShowFixedStatus(kSavingText);
     ::EnableWindow(g_hwndStart, TRUE);
     ::EnableWindow(g_hwndStop, FALSE);
     ShowRecordingOverlay(hwnd, false);
-    ShowFixedStatus(kSavingText);
     return stalled;
 }
 

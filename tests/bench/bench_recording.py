@@ -2,9 +2,11 @@
 program's buttons under Wine with the simulated 30 fps sensor and the encoder relay. For each
 take it prints the wall-clock time it ran, the frames in the file against the 30 a second due,
 the sensor frames missing (in all and in the take's first second) and repeated, the frames the
-program dropped from its queue, and the start and stop latencies. A last take, as long as the
-longest, runs with two tracked people and File > Save Skeleton Data on, and also prints the
-skeleton file's size and rows per second. Asserts nothing.
+program dropped from its queue, the recorder's CPU time, and the start and stop latencies (to
+Start enabled again, and to the take saved under its final name, the rewrite into a standard
+MP4 included). Two last takes, as long as the longest, run with two tracked people and File >
+Save Skeleton Data on, the second also with File > Save Depth, and also print the skeleton
+file's size and rows per second and the depth file's frames. Asserts nothing.
 
     NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
 (scripts/bench-recording sets all of that up.)"""
@@ -17,9 +19,9 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 from nvr import Driver, Recorder, Stage, env, video  # noqa: E402
-from nvr.recorder import IDM_QUIT, IDM_SAVE_SKELETON  # noqa: E402
+from nvr.recorder import IDM_QUIT, IDM_SAVE_DEPTH, IDM_SAVE_SKELETON  # noqa: E402
 from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, Take,  # noqa: E402
-                           relay_env, stage_files)
+                           relay_env, stage_files, wait_saved)
 
 DEFAULT_TAKES = (10.0, 60.0)
 # What the program tells a debugger at the end of each take.
@@ -29,25 +31,28 @@ CONNECT_TIMEOUT = 30.0
 STOP_TIMEOUT = 30.0
 
 
-def stop_and_time(take, stage, name):
-    """Clicks Stop; returns (Moment the renamed file appeared, Moment Start was enabled),
-    polled together (None for one that did not come within STOP_TIMEOUT)."""
-    final = re.compile(re.escape(name) + "_.*")
+def stop_and_time(take):
+    """Clicks Stop; returns (Moment the take was saved under its final name, Moment Start was
+    enabled); None for one that did not come within STOP_TIMEOUT."""
     take.click_stop()
-    renamed = enabled = None
+    enabled = None
     seen_false = take.stop_clicked.earliest
     deadline = time.monotonic() + STOP_TIMEOUT
-    while (renamed is None or enabled is None) and time.monotonic() < deadline:
+    while enabled is None and time.monotonic() < deadline:
         sent = time.monotonic()
-        if renamed is None and any(final.match(n) and FINAL_NAME.match(n)
-                                   for n in os.listdir(stage.dir)):
-            renamed = Moment(seen_false, time.monotonic())
-        if enabled is None and take.driver.enabled(take.start_button):
+        if take.driver.enabled(take.start_button):
             enabled = Moment(seen_false, time.monotonic())
             take.stopped = enabled
         seen_false = sent
         time.sleep(0.002)
-    return renamed, enabled
+    return wait_saved(take.rec, STOP_TIMEOUT), enabled
+
+
+def cpu_seconds(pid):
+    """User and system CPU time of the Linux process `pid` so far (the program under Wine)."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def ms(moment, since):
@@ -75,25 +80,36 @@ def print_skeleton_file(path, seconds):
     print(f"  skeleton rows              {rows:10d} ({rows / seconds:.1f} a second)")
 
 
-def bench_take(rec, stage, seconds, number, skeletons=False):
+def bench_take(rec, stage, seconds, number, skeletons=False, depth=False):
     name = f"bench{number}.mp4"
     take = Take(rec, name).start(CONNECT_TIMEOUT)
+    cpu_before = cpu_seconds(rec.proc.pid)
     time.sleep(seconds)
-    renamed, enabled = stop_and_time(take, stage, name)
+    cpu = cpu_seconds(rec.proc.pid) - cpu_before
+    renamed, enabled = stop_and_time(take)
     ran, uncertainty = take.ran
-    finals = [n for n in stage_files(stage, re.escape(name) + "_.*") if FINAL_NAME.match(n)]
-    print(f"take of {seconds:.0f} s" + (", saving skeleton data" if skeletons else ""))
+    finals = [n for n in stage_files(stage, re.escape(name) + "_.*")
+              if FINAL_NAME.match(n) and n.endswith(".mp4")]
+    print(f"take of {seconds:.0f} s" + (", saving skeleton data" if skeletons else "") +
+          (" and depth" if depth else ""))
+    print(f"  recorder CPU               {1000 * cpu / seconds:10.1f} ms a second")
     print(f"  wall-clock time recorded   {ran:10.3f} s (+-{1000 * uncertainty:.0f} ms; "
           f"Stop enabled to Stop clicked)")
     print(f"  start latency              {ms(take.connected, take.start_clicked)} "
           f"(Start click to Stop enabled)")
-    print(f"  stop latency, file renamed {ms(renamed, take.stop_clicked)}")
+    print(f"  stop latency, take saved   {ms(renamed, take.stop_clicked)}")
     print(f"  stop latency, Start on     {ms(enabled, take.stop_clicked)}")
     if not finals:
         print(f"  no renamed file: {stage_files(stage, re.escape(name) + '.*')}")
         return
     if skeletons:
         print_skeleton_file(stage.path(finals[0][:-len(".mp4")] + ".skeleton.csv"), ran)
+    if depth:
+        mkv = stage.path(finals[0][:-len(".mp4")] + ".depth.mkv")
+        frames = env.run_checked(["ffprobe", "-v", "error", "-count_frames", "-select_streams",
+                                  "v:0", "-show_entries", "stream=nb_read_frames", "-of",
+                                  "csv=p=0", mkv], 300).decode().strip()
+        print(f"  depth frames in its file   {frames:>10}")
     report = FrameReport.of(video.decode_frame_numbers(stage.path(finals[0])))
     expected = FRAMES_PER_SECOND * ran
     print(f"  frames in the file         {report.count:10d}")
@@ -132,6 +148,8 @@ def main(argv):
                 bench_take(rec, stage, seconds, number)
             driver.command(rec.control, IDM_SAVE_SKELETON)
             bench_take(rec, stage, max(lengths), len(lengths) + 1, skeletons=True)
+            driver.command(rec.control, IDM_SAVE_DEPTH)
+            bench_take(rec, stage, max(lengths), len(lengths) + 2, skeletons=True, depth=True)
             driver.command(rec.control, IDM_QUIT)
             rec.wait_exit(15.0)
         finally:
