@@ -40,6 +40,28 @@ class StatusLineTests(RecorderTestCase):
             held = video.ffprobe_info(stage.path(saved[6]))["frames"]
             self.assertEqual(int(saved[4].replace(",", "")), held)
 
+    def test_a_long_encoder_pause_warns_and_counts_the_frames_the_video_misses(self):
+        # 4 s without reading is more than the program's queue holds: frames are dropped.
+        stage = self.make_stage()
+        extra = {**relay_env(stage, "pause"), "NVR_RELAY_PAUSE_MS": "4000"}
+        with self.recorder(stage, extra) as rec:
+            take = Take(rec, "paused.mp4").start()
+            warned = self.wait_until(
+                lambda: status_text(rec).startswith("Warning: frames are being dropped. REC "),
+                15.0, interval=0.2, message="the dropped-frames warning")
+            self.assertTrue(warned)
+            time.sleep(3.0)
+            take.stop()
+            saved = SAVED_LINE.match(status_text(rec))
+            self.assertIsNotNone(saved, status_text(rec))
+            held = video.ffprobe_info(stage.path(saved[6]))["frames"]
+            dropped = int(saved[5].replace(",", ""))
+            due = take.ran[0] * 30
+            self.assertGreater(dropped, 30)
+            # The dropped frames are the ones the video misses against the take's timeline.
+            self.assertLess(abs(due - held - dropped), 3 + take.ran[1] * 30,
+                            f"{held} frames held, {dropped} dropped, {due:.1f} due")
+
 
 if __name__ == "__main__":
     unittest.main()

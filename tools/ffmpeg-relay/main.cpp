@@ -227,7 +227,11 @@ ReadPlan PlanOf(Fault fault, uint32_t frameBytes)
         plan.startDelayMs = kLateStartMs;
     } else if (fault == Fault::Pause) {
         plan.pauseAfterBytes = uint64_t{kPauseAfterFrames} * frameBytes;
-        plan.pauseMs = kPauseMs;
+        // NVR_RELAY_PAUSE_MS makes the pause longer or shorter.
+        const std::wstring pauseMs = EnvironmentValue(L"NVR_RELAY_PAUSE_MS");
+        plan.pauseMs = pauseMs.empty()
+                           ? kPauseMs
+                           : static_cast<DWORD>(std::wcstoul(pauseMs.c_str(), nullptr, 10));
     } else if (fault == Fault::SlowRead) {
         plan.perFrameMs = kSlowReadMs;
     } else if (fault == Fault::KillAfter4s) {
