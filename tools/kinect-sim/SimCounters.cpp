@@ -18,6 +18,12 @@ const char* const kCounterNames[kCounterCount] = {
     "color_unlocked",
     "color_released",
     "color_refused",
+    "depth_requests",
+    "depth_handed",
+    "depth_locked",
+    "depth_unlocked",
+    "depth_released",
+    "depth_refused",
     "release_invalid",
     "lock_invalid",
     "unlock_invalid",
@@ -31,6 +37,7 @@ const char* const kCounterNames[kCounterCount] = {
     "calls_after_shutdown",
     "last_color_frame",
     "last_skeleton_frame",
+    "last_depth_frame",
 };
 
 // A plain array rather than a string object: DllMain reads it after static destructors may run.
@@ -109,7 +116,9 @@ bool SimWriteCounts(bool final)
         counts.AppendLine(kCounterNames[i], g_counters[i].load());
     }
     counts.AppendLine("outstanding", g_counters[kCountColorHanded].load() -
-                                         g_counters[kCountColorReleased].load());
+                                         g_counters[kCountColorReleased].load() +
+                                         g_counters[kCountDepthHanded].load() -
+                                         g_counters[kCountDepthReleased].load());
     counts.AppendLine("final", final ? 1 : 0);
 
     HANDLE file = ::CreateFileW(g_countsPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,

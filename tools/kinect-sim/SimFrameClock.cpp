@@ -4,6 +4,8 @@
 #include "tools/kinect-sim/SimRuntime.h"
 #include "tools/kinect-sim/SimSkeleton.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr LONGLONG kFramesPerSecond = 30;
@@ -37,6 +39,7 @@ DWORD WINAPI FrameEventThread(void* parameter)
     const unsigned generation = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(parameter));
     HANDLE stop = nullptr;
     LONGLONG lastColourFrame = -1;
+    LONGLONG lastDepthFrame = -1;
     for (;;) {
         DWORD pause = 0;
         {
@@ -51,7 +54,13 @@ DWORD WINAPI FrameEventThread(void* parameter)
                 SimImageOnFrame(SimCamera::Colour);
                 SimSkeletonOnFrame(colourFrame);
             }
-            pause = SimMillisecondsUntilFrame(lastColourFrame + 1, kSimColourOffsetMs);
+            const LONGLONG depthFrame = SimFrameNow(kSimDepthOffsetMs);
+            if (depthFrame > lastDepthFrame) {
+                lastDepthFrame = depthFrame;
+                SimImageOnFrame(SimCamera::Depth);
+            }
+            pause = std::min(SimMillisecondsUntilFrame(lastColourFrame + 1, kSimColourOffsetMs),
+                             SimMillisecondsUntilFrame(lastDepthFrame + 1, kSimDepthOffsetMs));
         }
         if (::WaitForSingleObject(stop, pause) != WAIT_TIMEOUT) {
             break;

@@ -1,6 +1,8 @@
 #include "tools/kinect-sim/SimImageStream.h"
 
 #include "tools/kinect-sim/SimCounters.h"
+#include "tools/kinect-sim/SimDepthPicture.h"
+#include "tools/kinect-sim/SimFigure.h"
 #include "tools/kinect-sim/SimFrameClock.h"
 #include "tools/kinect-sim/SimPicture.h"
 #include "tools/kinect-sim/SimRuntime.h"
@@ -111,16 +113,20 @@ ImageStream g_colour(SimCamera::Colour, kSimColourOffsetMs,
                      {kCountColorRequests, kCountColorHanded, kCountColorLocked,
                       kCountColorUnlocked, kCountColorReleased, kCountColorRefused,
                       kCountLastColorFrame});
-ImageStream* const g_streams[] = {&g_colour};
+ImageStream g_depth(SimCamera::Depth, kSimDepthOffsetMs,
+                    {kCountDepthRequests, kCountDepthHanded, kCountDepthLocked, kCountDepthUnlocked,
+                     kCountDepthReleased, kCountDepthRefused, kCountLastDepthFrame});
+ImageStream* const g_streams[] = {&g_colour, &g_depth};
 std::vector<BYTE> g_pitchZeroPixels;
+// The people a depth frame shows: the skeleton frame of the same number.
+NUI_SKELETON_FRAME g_depthSkeletons;
+
+constexpr int kDepthBytesPerPixel = 2;
+constexpr size_t kDepthBufferBytes = static_cast<size_t>(640) * 480 * kDepthBytesPerPixel;
 
 ImageStream& StreamOf(SimCamera camera)
 {
-    switch (camera) {
-    case SimCamera::Colour:
-        break;
-    }
-    return g_colour;
+    return camera == SimCamera::Depth ? g_depth : g_colour;
 }
 
 // The open stream whose handle `stream` is; null when it is none.
@@ -162,10 +168,19 @@ FrameSlot* HandedSlot(ImageStream& stream, const NUI_IMAGE_FRAME* frame)
     return nullptr;
 }
 
-// Paints frame `frameNumber` of the stream into the slot's buffer.
-void PaintFrame(const ImageStream& /*stream*/, FrameSlot* slot, LONGLONG frameNumber)
+// Paints frame `frameNumber` of the stream into the slot's buffer: the colour picture's code
+// band, or the whole depth picture with the people of the skeleton frame of that number.
+void PaintFrame(const ImageStream& stream, FrameSlot* slot, LONGLONG frameNumber)
 {
-    SimStampFrameCode(slot->pixels.data(), static_cast<DWORD>(frameNumber));
+    if (stream.camera == SimCamera::Colour) {
+        SimStampFrameCode(slot->pixels.data(), static_cast<DWORD>(frameNumber));
+        return;
+    }
+    SimFillSkeletonFrame(&g_depthSkeletons, frameNumber, g_simSettings.trackedMask,
+                         g_simSettings.moving);
+    SimPaintDepthPicture(slot->pixels.data(), slot->size.width, slot->size.height,
+                         static_cast<DWORD>(frameNumber), g_depthSkeletons,
+                         stream.imageType == NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX);
 }
 
 // Hands frame `frameNumber` out in `slot`; `newest` is the camera's newest frame.
@@ -324,10 +339,42 @@ HRESULT SimFrameTexture::UnlockRect(UINT level)
     return S_OK;
 }
 
+// The depth half of ChooseStream. Depth with player index needs NuiInitialize's flag 0x1, depth
+// alone its flag 0x20; NVR_SIM_DEPTH_640=0 refuses 640x480 as an older runtime does.
+HRESULT ChooseDepthStream(int imageType, int resolution, ImageStream** stream, PictureSize* size)
+{
+    const bool playerIndex = imageType == NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX;
+    const DWORD flag = playerIndex ? NUI_INITIALIZE_FLAG_USES_DEPTH_AND_PLAYER_INDEX
+                                   : NUI_INITIALIZE_FLAG_USES_DEPTH;
+    if ((g_simInitFlags & flag) == 0) {
+        SimDebugMessage(playerIndex ? "NuiImageStreamOpen: depth with player index (0) needs "
+                                      "NuiInitialize's flag 0x1"
+                                    : "NuiImageStreamOpen: depth alone (4) needs "
+                                      "NuiInitialize's flag 0x20");
+        return E_FAIL;
+    }
+    if (resolution == NUI_IMAGE_RESOLUTION_640x480 && !g_simSettings.depth640) {
+        SimDebugMessage("NuiImageStreamOpen: depth at 640x480 refused (NVR_SIM_DEPTH_640=0)");
+        return E_INVALIDARG;
+    }
+    if (resolution != NUI_IMAGE_RESOLUTION_640x480 && resolution != NUI_IMAGE_RESOLUTION_320x240) {
+        SimCount(kCountBadArguments);
+        SimDebugMessage("NuiImageStreamOpen: depth is simulated at 640x480 (2) and 320x240 (1)");
+        return E_INVALIDARG;
+    }
+    *stream = &g_depth;
+    *size = resolution == NUI_IMAGE_RESOLUTION_640x480 ? PictureSize{640, 480, kDepthBytesPerPixel}
+                                                       : PictureSize{320, 240, kDepthBytesPerPixel};
+    return S_OK;
+}
+
 // Checks what NuiImageStreamOpen asks for and picks the stream and picture size; on failure
 // returns the open's result, with the reason sent to the debugger.
 HRESULT ChooseStream(int imageType, int resolution, ImageStream** stream, PictureSize* size)
 {
+    if (imageType == NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX || imageType == NUI_IMAGE_TYPE_DEPTH) {
+        return ChooseDepthStream(imageType, resolution, stream, size);
+    }
     if ((g_simInitFlags & NUI_INITIALIZE_FLAG_USES_COLOR) == 0) {
         SimDebugMessage("NuiImageStreamOpen: NuiInitialize was called without the colour flag "
                         "(0x2)");
@@ -335,8 +382,9 @@ HRESULT ChooseStream(int imageType, int resolution, ImageStream** stream, Pictur
     }
     if (imageType != NUI_IMAGE_TYPE_COLOR || resolution != NUI_IMAGE_RESOLUTION_640x480) {
         SimCount(kCountBadArguments);
-        SimDebugMessage("NuiImageStreamOpen: only the colour image (1) at 640x480 (2) is "
-                        "simulated");
+        SimDebugMessage("NuiImageStreamOpen: only the colour image (1) at 640x480 (2) and "
+                        "depth (0 with player index, 4 alone) at 640x480 (2) or 320x240 (1) "
+                        "are simulated");
         return E_INVALIDARG;
     }
     *stream = &g_colour;
@@ -349,10 +397,15 @@ HRESULT ChooseStream(int imageType, int resolution, ImageStream** stream, Pictur
 void PrepareSlots(ImageStream& stream)
 {
     for (FrameSlot& slot : stream.slots) {
-        if (slot.pixels.empty()) {
+        if (!slot.pixels.empty()) {
+            continue;
+        }
+        slot.size = stream.size;
+        if (stream.camera == SimCamera::Colour) {
             slot.pixels.resize(kFrameBytes);
             SimPaintStaticPicture(slot.pixels.data());
-            slot.size = stream.size;
+        } else {
+            slot.pixels.resize(kDepthBufferBytes);
         }
     }
 }

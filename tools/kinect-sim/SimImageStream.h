@@ -1,5 +1,5 @@
-// The simulated image streams. Each hands out its frames through a small set of frame slots of
-// its own, each slot with its texture object, on its own camera's clock.
+// The simulated image streams, colour and depth. Each hands out its frames through a small set of
+// frame slots of its own, each slot with its texture object, on its own camera's clock.
 #pragma once
 
 #include "sensor/NuiApi.h"
@@ -10,6 +10,7 @@ constexpr DWORD kSimMaxFrameLimit = 4;
 // The sensor's cameras, one image stream each.
 enum class SimCamera {
     Colour,
+    Depth,
 };
 
 // Forgets the previous session's streams and outstanding frames. Lock held.

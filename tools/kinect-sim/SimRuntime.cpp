@@ -53,6 +53,9 @@ SimSettings ReadSettings()
     settings.pitchZero = ReadSwitch(L"NVR_SIM_PITCH_ZERO");
 
     wchar_t value[256];
+    settings.depth640 =
+        !ReadEnvironment(L"NVR_SIM_DEPTH_640", value, static_cast<DWORD>(std::size(value))) ||
+        std::wcscmp(value, L"0") != 0;
     if (ReadEnvironment(L"NVR_SIM_MOTION", value, static_cast<DWORD>(std::size(value))) &&
         value[0] != L'\0') {
         if (std::wcscmp(value, L"fixed") == 0) {

@@ -17,6 +17,7 @@ enum class SimPhase {
 struct SimSettings {
     bool noSensor = false;
     bool pitchZero = false;
+    bool depth640 = true; // depth may be opened at 640x480
     bool moving = true;
     unsigned trackedMask = 0x3;         // bit r set: skeleton record r is tracked
     wchar_t skeletonLogPath[4096] = {}; // empty: no skeleton log
