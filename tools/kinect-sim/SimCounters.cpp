@@ -1,11 +1,23 @@
 #include "tools/kinect-sim/SimCounters.h"
 
 #include <atomic>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
 
 std::atomic<long long> g_counters[kCounterCount];
+
+// The last-frame counters read -1 until a frame is handed out, so that frame 0 shows.
+struct LastFramesNone {
+    LastFramesNone()
+    {
+        for (SimCounter counter :
+             {kCountLastColorFrame, kCountLastSkeletonFrame, kCountLastDepthFrame}) {
+            g_counters[counter].store(-1);
+        }
+    }
+} g_lastFramesNone;
 
 // One name per counter, in the enum's order: the keys of the counts file.
 const char* const kCounterNames[kCounterCount] = {
