@@ -126,10 +126,17 @@ static_assert(offsetof(NUI_LOCKED_RECT, pBits) == 8, "NUI_LOCKED_RECT::pBits");
 constexpr DWORD NUI_INITIALIZE_FLAG_USES_DEPTH_AND_PLAYER_INDEX = 0x00000001;
 constexpr DWORD NUI_INITIALIZE_FLAG_USES_COLOR = 0x00000002;
 constexpr DWORD NUI_INITIALIZE_FLAG_USES_SKELETON = 0x00000008;
+constexpr DWORD NUI_INITIALIZE_FLAG_USES_DEPTH = 0x00000020;
 constexpr int NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX = 0;
 constexpr int NUI_IMAGE_TYPE_COLOR = 1;
+constexpr int NUI_IMAGE_TYPE_DEPTH = 4;
+constexpr int NUI_IMAGE_RESOLUTION_80x60 = 0;
 constexpr int NUI_IMAGE_RESOLUTION_320x240 = 1;
 constexpr int NUI_IMAGE_RESOLUTION_640x480 = 2;
+// A depth pixel (16 bits): the depth in millimetres above this shift (0: unknown), the player
+// index (0: no one, else skeleton record + 1) in the bits of the mask; zero in depth alone.
+constexpr int NUI_IMAGE_PLAYER_INDEX_SHIFT = 3;
+constexpr USHORT NUI_IMAGE_PLAYER_INDEX_MASK = 0x0007;
 constexpr int NUI_SKELETON_NOT_TRACKED = 0;
 constexpr int NUI_SKELETON_POSITION_ONLY = 1;
 constexpr int NUI_SKELETON_TRACKED = 2;

@@ -1,11 +1,23 @@
 #include "tools/kinect-sim/SimCounters.h"
 
 #include <atomic>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
 
 std::atomic<long long> g_counters[kCounterCount];
+
+// The last-frame counters read -1 until a frame is handed out, so that frame 0 shows.
+struct LastFramesNone {
+    LastFramesNone()
+    {
+        for (SimCounter counter :
+             {kCountLastColorFrame, kCountLastSkeletonFrame, kCountLastDepthFrame}) {
+            g_counters[counter].store(-1);
+        }
+    }
+} g_lastFramesNone;
 
 // One name per counter, in the enum's order: the keys of the counts file.
 const char* const kCounterNames[kCounterCount] = {
@@ -18,6 +30,12 @@ const char* const kCounterNames[kCounterCount] = {
     "color_unlocked",
     "color_released",
     "color_refused",
+    "depth_requests",
+    "depth_handed",
+    "depth_locked",
+    "depth_unlocked",
+    "depth_released",
+    "depth_refused",
     "release_invalid",
     "lock_invalid",
     "unlock_invalid",
@@ -31,6 +49,7 @@ const char* const kCounterNames[kCounterCount] = {
     "calls_after_shutdown",
     "last_color_frame",
     "last_skeleton_frame",
+    "last_depth_frame",
 };
 
 // A plain array rather than a string object: DllMain reads it after static destructors may run.
@@ -109,7 +128,9 @@ bool SimWriteCounts(bool final)
         counts.AppendLine(kCounterNames[i], g_counters[i].load());
     }
     counts.AppendLine("outstanding", g_counters[kCountColorHanded].load() -
-                                         g_counters[kCountColorReleased].load());
+                                         g_counters[kCountColorReleased].load() +
+                                         g_counters[kCountDepthHanded].load() -
+                                         g_counters[kCountDepthReleased].load());
     counts.AppendLine("final", final ? 1 : 0);
 
     HANDLE file = ::CreateFileW(g_countsPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -14,6 +14,12 @@ enum SimCounter {
     kCountColorUnlocked,
     kCountColorReleased,
     kCountColorRefused,
+    kCountDepthRequests,
+    kCountDepthHanded,
+    kCountDepthLocked,
+    kCountDepthUnlocked,
+    kCountDepthReleased,
+    kCountDepthRefused,
     kCountReleaseInvalid,
     kCountLockInvalid,
     kCountUnlockInvalid,
@@ -27,6 +33,7 @@ enum SimCounter {
     kCountCallsAfterShutdown,
     kCountLastColorFrame,
     kCountLastSkeletonFrame,
+    kCountLastDepthFrame,
     kCounterCount
 };
 
@@ -43,6 +50,7 @@ long long SimCounterValue(SimCounter counter);
 // no file). Safe in DllMain: only kernel32 calls and a fixed buffer.
 void SimReadCountsPath();
 
-// Writes every counter as `key=value` lines, then `outstanding` and `final`, to the counts
-// file, replacing it. Does nothing without a path. Safe in DllMain: no lock, no allocation.
+// Writes every counter as `key=value` lines, then `outstanding` (frames of either image stream
+// handed out and not released) and `final`, to the counts file, replacing it. Does nothing without
+// a path. Safe in DllMain: no lock, no allocation.
 bool SimWriteCounts(bool final);

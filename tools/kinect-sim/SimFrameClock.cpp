@@ -1,8 +1,10 @@
 #include "tools/kinect-sim/SimFrameClock.h"
 
-#include "tools/kinect-sim/SimColour.h"
+#include "tools/kinect-sim/SimImageStream.h"
 #include "tools/kinect-sim/SimRuntime.h"
 #include "tools/kinect-sim/SimSkeleton.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -24,13 +26,20 @@ LONGLONG TicksSinceStart()
     return now.QuadPart - g_clockOrigin.QuadPart;
 }
 
+// Clock ticks from NuiInitialize to a camera's frame 0, rounded up like every frame start.
+LONGLONG OffsetTicks(DWORD offsetMs)
+{
+    return (static_cast<LONGLONG>(offsetMs) * g_clockFrequency.QuadPart + 999) / 1000;
+}
+
 // Body of the frame-event thread. It holds a reference on this DLL, dropped as it exits, so a
 // FreeLibrary while it runs cannot unload the code under it.
 DWORD WINAPI FrameEventThread(void* parameter)
 {
     const unsigned generation = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(parameter));
     HANDLE stop = nullptr;
-    LONGLONG lastFrame = -1;
+    LONGLONG lastColourFrame = -1;
+    LONGLONG lastDepthFrame = -1;
     for (;;) {
         DWORD pause = 0;
         {
@@ -39,13 +48,19 @@ DWORD WINAPI FrameEventThread(void* parameter)
                 break;
             }
             stop = g_eventThreadStop;
-            const LONGLONG frame = SimFrameNow();
-            if (frame > lastFrame) {
-                lastFrame = frame;
-                SimColourOnFrame(frame);
-                SimSkeletonOnFrame(frame);
+            const LONGLONG colourFrame = SimFrameNow(kSimColourOffsetMs);
+            if (colourFrame > lastColourFrame) {
+                lastColourFrame = colourFrame;
+                SimImageOnFrame(SimCamera::Colour);
+                SimSkeletonOnFrame(colourFrame);
             }
-            pause = SimMillisecondsUntilFrame(lastFrame + 1);
+            const LONGLONG depthFrame = SimFrameNow(kSimDepthOffsetMs);
+            if (depthFrame > lastDepthFrame) {
+                lastDepthFrame = depthFrame;
+                SimImageOnFrame(SimCamera::Depth);
+            }
+            pause = std::min(SimMillisecondsUntilFrame(lastColourFrame + 1, kSimColourOffsetMs),
+                             SimMillisecondsUntilFrame(lastDepthFrame + 1, kSimDepthOffsetMs));
         }
         if (::WaitForSingleObject(stop, pause) != WAIT_TIMEOUT) {
             break;
@@ -66,19 +81,22 @@ void SimStartClock()
     ::QueryPerformanceCounter(&g_clockOrigin);
 }
 
-LONGLONG SimFrameNow()
+LONGLONG SimFrameNow(DWORD offsetMs)
 {
-    const LONGLONG ticks = TicksSinceStart();
+    const LONGLONG ticks = TicksSinceStart() - OffsetTicks(offsetMs);
+    if (ticks < 0) {
+        return -1;
+    }
     const LONGLONG frequency = g_clockFrequency.QuadPart;
     // Split so the product cannot overflow however long the session runs.
     return ticks / frequency * kFramesPerSecond + ticks % frequency * kFramesPerSecond / frequency;
 }
 
-DWORD SimMillisecondsUntilFrame(LONGLONG frame)
+DWORD SimMillisecondsUntilFrame(LONGLONG frame, DWORD offsetMs)
 {
     const LONGLONG frequency = g_clockFrequency.QuadPart;
     const LONGLONG frameStart =
-        frame / kFramesPerSecond * frequency +
+        OffsetTicks(offsetMs) + frame / kFramesPerSecond * frequency +
         (frame % kFramesPerSecond * frequency + kFramesPerSecond - 1) / kFramesPerSecond;
     const LONGLONG remaining = frameStart - TicksSinceStart();
     if (remaining <= 0) {
@@ -87,10 +105,10 @@ DWORD SimMillisecondsUntilFrame(LONGLONG frame)
     return static_cast<DWORD>((remaining * 1000 + frequency - 1) / frequency);
 }
 
-LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame)
+LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame, DWORD offsetMs)
 {
     LARGE_INTEGER stamp;
-    stamp.QuadPart = frame * 1000 / kFramesPerSecond;
+    stamp.QuadPart = offsetMs + frame * 1000 / kFramesPerSecond;
     return stamp;
 }
 

@@ -2,10 +2,10 @@
 // shutdown, the settings read from the environment, and DllMain.
 #include "tools/kinect-sim/SimRuntime.h"
 
-#include "tools/kinect-sim/SimColour.h"
 #include "tools/kinect-sim/SimCounters.h"
 #include "tools/kinect-sim/SimFigure.h"
 #include "tools/kinect-sim/SimFrameClock.h"
+#include "tools/kinect-sim/SimImageStream.h"
 #include "tools/kinect-sim/SimSkeleton.h"
 
 #include <cwchar>
@@ -53,6 +53,9 @@ SimSettings ReadSettings()
     settings.pitchZero = ReadSwitch(L"NVR_SIM_PITCH_ZERO");
 
     wchar_t value[256];
+    settings.depth640 =
+        !ReadEnvironment(L"NVR_SIM_DEPTH_640", value, static_cast<DWORD>(std::size(value))) ||
+        std::wcscmp(value, L"0") != 0;
     if (ReadEnvironment(L"NVR_SIM_MOTION", value, static_cast<DWORD>(std::size(value))) &&
         value[0] != L'\0') {
         if (std::wcscmp(value, L"fixed") == 0) {
@@ -122,7 +125,7 @@ HRESULT WINAPI NuiInitialize(DWORD flags)
     }
     g_simInitFlags = flags;
     SimStartClock();
-    SimColourStartSession();
+    SimImageStartSession();
     SimSkeletonStartSession();
     g_simPhase = SimPhase::Running;
     return S_OK;
@@ -136,7 +139,7 @@ void WINAPI NuiShutdown()
         SimCount(kCountShutdown);
         if (g_simPhase != SimPhase::Fresh && g_simPhase != SimPhase::ShutDown) {
             g_simPhase = SimPhase::ShutDown;
-            SimColourEndSession();
+            SimImageEndSession();
             SimSkeletonEndSession();
             eventThread = SimDetachFrameEvents();
         } else {
@@ -151,18 +154,18 @@ void WINAPI NuiShutdown()
 HRESULT WINAPI NuiImageStreamOpen(int imageType, int resolution, DWORD /*frameFlags*/,
                                   DWORD frameLimit, HANDLE nextFrameEvent, HANDLE* streamOut)
 {
-    return SimColourOpen(imageType, resolution, frameLimit, nextFrameEvent, streamOut);
+    return SimImageOpen(imageType, resolution, frameLimit, nextFrameEvent, streamOut);
 }
 
 HRESULT WINAPI NuiImageStreamGetNextFrame(HANDLE stream, DWORD waitMs,
                                           const NUI_IMAGE_FRAME** frameOut)
 {
-    return SimColourGetNextFrame(stream, waitMs, frameOut);
+    return SimImageGetNextFrame(stream, waitMs, frameOut);
 }
 
 HRESULT WINAPI NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame)
 {
-    return SimColourReleaseFrame(stream, frame);
+    return SimImageReleaseFrame(stream, frame);
 }
 
 HRESULT WINAPI NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags)

@@ -17,12 +17,13 @@ enum class SimPhase {
 struct SimSettings {
     bool noSensor = false;
     bool pitchZero = false;
+    bool depth640 = true; // depth may be opened at 640x480
     bool moving = true;
     unsigned trackedMask = 0x3;         // bit r set: skeleton record r is tracked
     wchar_t skeletonLogPath[4096] = {}; // empty: no skeleton log
 };
 
-// Guards everything below and the colour, skeleton and clock state of the other files.
+// Guards everything below and the image stream, skeleton and clock state of the other files.
 extern std::mutex g_simLock;
 extern SimPhase g_simPhase;
 extern DWORD g_simInitFlags;
@@ -32,15 +33,24 @@ extern SimSettings g_simSettings;
 // while it runs. Counts a call made before NuiInitialize or after NuiShutdown. Lock held.
 HRESULT SimCheckUsable();
 
-// Number of the sensor frame of the current moment: floor(seconds since NuiInitialize * 30).
-// Lock held.
-LONGLONG SimFrameNow();
+// When each camera's frame 0 begins, in milliseconds after NuiInitialize. Both cameras run at
+// 30 frames a second on the one sensor clock, but not in lockstep: frame n of a camera begins
+// at offset + n * 1000 / 30 ms. Skeleton frames follow the colour camera.
+constexpr DWORD kSimColourOffsetMs = 0;
+constexpr DWORD kSimDepthOffsetMs = 13;
 
-// Milliseconds (rounded up, at least 1) until sensor frame `frame` begins. Lock held.
-DWORD SimMillisecondsUntilFrame(LONGLONG frame);
+// Number of the camera's frame of the current moment, for the camera whose frame 0 begins
+// `offsetMs` after NuiInitialize: floor((seconds since NuiInitialize - offset) * 30), or -1
+// before its frame 0 has begun. Lock held.
+LONGLONG SimFrameNow(DWORD offsetMs);
 
-// Time stamp of sensor frame `frame`: milliseconds since NuiInitialize.
-LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame);
+// Milliseconds (rounded up; 0 if it has begun) until frame `frame` of the camera whose frame 0
+// begins `offsetMs` after NuiInitialize. Lock held.
+DWORD SimMillisecondsUntilFrame(LONGLONG frame, DWORD offsetMs);
+
+// Time stamp of that camera's frame `frame`: when it begins, in whole milliseconds since
+// NuiInitialize (offsetMs + floor(frame * 1000 / 30)).
+LARGE_INTEGER SimFrameTimeStamp(LONGLONG frame, DWORD offsetMs);
 
 // Longest wait a fetch honours, whatever it asks for: no call may block indefinitely.
 constexpr DWORD kSimMaxWaitMs = 10000;

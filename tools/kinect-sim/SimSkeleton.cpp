@@ -158,8 +158,8 @@ HRESULT SimSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
         if (now >= deadline) {
             return E_NUI_FRAME_NO_DATA;
         }
-        const DWORD pause = static_cast<DWORD>(
-            std::min<ULONGLONG>(SimMillisecondsUntilFrame(g_fetchedFrame + 1) + 1, deadline - now));
+        const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(
+            SimMillisecondsUntilFrame(g_fetchedFrame + 1, kSimColourOffsetMs) + 1, deadline - now));
         lock.unlock();
         ::Sleep(pause);
         lock.lock();
