@@ -524,6 +524,13 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     if (EnvironmentValue(L"NVR_RELAY_FAULT_FIRST_ONLY") == L"1" && RunsRecorded() > 0) {
         fault = Fault::None;
     }
+    // NVR_RELAY_FAULT_PIPE limits the fault to the runs that read that pipe (a take's depth
+    // stream, say).
+    const std::wstring faultPipe = EnvironmentValue(L"NVR_RELAY_FAULT_PIPE");
+    if (!faultPipe.empty() && !command.remux &&
+        InputName(command) != L"\\\\.\\pipe\\" + faultPipe) {
+        fault = Fault::None;
+    }
     if (fault == Fault::Launcher) {
         return RunChildCopy(childFaultName);
     }
