@@ -44,6 +44,11 @@ bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
 // Frames put that repeat the picture before them; written under g_feedLock, read by anyone.
 std::atomic<int64_t> g_framesRepeated{0};
+// The take's frame limit (0: none), the frames queued towards it (under g_feedLock), and
+// whether they are all queued.
+std::atomic<int64_t> g_frameLimit{0};
+int64_t g_framesQueued = 0;
+std::atomic<bool> g_frameLimitReached{false};
 
 // Holds g_feedLock for the scope it lives in.
 class FeedLock {
@@ -155,6 +160,9 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons)
         g_feedQueue = EncoderStreamQueue(*g_take.video);
         g_timelineStarted = false;
         g_framesRepeated.store(0);
+        g_frameLimit.store(0);
+        g_framesQueued = 0;
+        g_frameLimitReached.store(false);
     }
     g_isRecording.store(true);
     return StartResult::Started;
@@ -224,6 +232,16 @@ TakeCounts CurrentTakeCounts()
     return counts;
 }
 
+void SetTakeFrameLimit(int64_t frames)
+{
+    g_frameLimit.store(frames);
+}
+
+bool IsTakeFrameLimitReached()
+{
+    return g_frameLimitReached.load();
+}
+
 bool IsTakeDiskFull()
 {
     uint64_t freeBytes = 0;
@@ -248,13 +266,22 @@ void FeedRecording(const RenderedFrame& frame)
         g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
     }
     const bool isNew = frame.sequence != g_lastQueuedSequence;
-    const int due = FrameTimelineFramesDue(g_timeline, now, isNew);
+    int due = FrameTimelineFramesDue(g_timeline, now, isNew);
+    const int64_t limit = g_frameLimit.load();
+    if (limit > 0 && due > limit - g_framesQueued) {
+        due = static_cast<int>(limit - g_framesQueued);
+    }
     if (due > 0) {
         // Frames that find the queue full are dropped and counted once: the timeline moves on
         // past them, so the video misses them rather than catching up with repeats.
-        FrameQueuePut(*g_feedQueue, frame, due);
+        if (FrameQueuePut(*g_feedQueue, frame, due)) {
+            g_framesQueued += due;
+        }
         FrameTimelineCountWritten(g_timeline, due);
         g_framesRepeated.fetch_add(isNew ? due - 1 : due);
         g_lastQueuedSequence = frame.sequence;
+    }
+    if (limit > 0 && g_framesQueued >= limit) {
+        g_frameLimitReached.store(true);
     }
 }
