@@ -339,6 +339,16 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
     return kExitTakeEnded;
 }
 
+// Runs the command line's request, once: when the windows are up, or first thing when a second
+// start's request comes before that.
+void RunStartupRequest(HWND hwnd)
+{
+    ScriptRequest request;
+    if (TakeStartupRequest(request)) {
+        NoteStartupRequestDone(RunScriptRequest(hwnd, request));
+    }
+}
+
 // Once a second while a take runs: a disk that is nearly full ends the take while what it
 // recorded can still be saved.
 void OnDiskWatch(HWND hwnd)
@@ -537,13 +547,14 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnTakeFinished(hwnd, std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
         return 0;
     case WM_APP_SCRIPT_REQUEST:
-        NoteStartupRequestDone(RunScriptRequest(hwnd, StartupRequest()));
+        RunStartupRequest(hwnd);
         return 0;
     case WM_COPYDATA: {
         ScriptRequest request;
         if (!ReadHandedRequest(reinterpret_cast<const COPYDATASTRUCT*>(lParam), request)) {
             break;
         }
+        RunStartupRequest(hwnd);
         return kHandedAnswerTag + RunScriptRequest(hwnd, request);
     }
     case WM_DESTROY:

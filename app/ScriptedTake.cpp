@@ -18,13 +18,13 @@ constexpr DWORD kFindWindowMs = 10000;
 constexpr DWORD kFindWindowPollMs = 100;
 // ...and its answer this long: a start waits up to 10 s for the encoder to open the pipe.
 constexpr UINT kHandOverAnswerMs = 30000;
-// How often a take with a frame limit is looked at; a third of a frame, so the Stop comes
-// before the encoder has taken the last queued frame.
+// How often a take with a frame limit is looked at: it stops within a third of a frame of its
+// last frame being queued.
 constexpr UINT kFrameLimitPollMs = 10;
 
 // Main thread only, like the control window that uses them.
 ScriptRequest g_startupRequest;
-bool g_hasStartupRequest = false;
+bool g_startupRequestPending = false;
 SwitchChoice g_depthChoice = SwitchChoice::Unset;
 int g_exitCode = kExitTakeEnded;
 
@@ -129,21 +129,26 @@ bool TakeCommandLine(const wchar_t* arguments, int& exitCode)
         return false;
     }
     g_startupRequest = request;
-    g_hasStartupRequest = request.record || request.skeleton != SwitchChoice::Unset ||
-                          request.depth != SwitchChoice::Unset;
+    g_startupRequestPending = request.record || request.skeleton != SwitchChoice::Unset ||
+                              request.depth != SwitchChoice::Unset;
     return true;
 }
 
 void PostStartupRequest(HWND control)
 {
-    if (g_hasStartupRequest) {
+    if (g_startupRequestPending) {
         ::PostMessageW(control, WM_APP_SCRIPT_REQUEST, 0, 0);
     }
 }
 
-const ScriptRequest& StartupRequest()
+bool TakeStartupRequest(ScriptRequest& request)
 {
-    return g_startupRequest;
+    if (!g_startupRequestPending) {
+        return false;
+    }
+    g_startupRequestPending = false;
+    request = g_startupRequest;
+    return true;
 }
 
 void NoteStartupRequestDone(int code)

@@ -19,8 +19,9 @@ bool TakeCommandLine(const wchar_t* arguments, int& exitCode);
 // Posts WM_APP_SCRIPT_REQUEST to the control window when the command line asked for anything.
 void PostStartupRequest(HWND control);
 
-// The command line's request.
-const ScriptRequest& StartupRequest();
+// The command line's request, once: true with it in `request` the first time, false after
+// that, and when the command line asked for nothing.
+bool TakeStartupRequest(ScriptRequest& request);
 
 // The control window ran the command line's request with the exit code `code`: a take that
 // could not start gives the run its exit code, and with --exit ends it.
