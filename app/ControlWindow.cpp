@@ -9,6 +9,7 @@
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
+#include "app/ScriptedTake.h"
 #include "app/StatusLine.h"
 #include "app/TaskbarOverlay.h"
 #include "platform/Platform.h"
@@ -88,6 +89,15 @@ void ShowFixedStatus(const std::wstring& text)
 {
     g_statusMode = StatusMode::Fixed;
     ShowStatus(text);
+}
+
+// A message box for the user, but none about a take that a script runs: its status line and the
+// exit code tell.
+void TellUser(HWND hwnd, const std::wstring& text, const wchar_t* caption, UINT type)
+{
+    if (!IsScriptedTakeActive()) {
+        ::MessageBoxW(hwnd, text.c_str(), caption, type);
+    }
 }
 
 // The full path that the edit box names now (against the current folder for a bare name).
@@ -207,6 +217,19 @@ std::wstring FolderPart(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(0, slash + 1);
 }
 
+// The take to `path` has started: the buttons, the disk watch, the status line and the overlay
+// show it.
+void ShowTakeStarted(HWND hwnd, const std::wstring& path)
+{
+    NoteTakeStarted(path);
+    ::EnableWindow(g_hwndStart, FALSE);
+    ::EnableWindow(g_hwndStop, TRUE);
+    ::SetTimer(hwnd, IDT_DISK_WATCH, 1000, nullptr);
+    g_statusMode = StatusMode::Recording;
+    UpdateStatus();
+    ShowRecordingOverlay(hwnd, true);
+}
+
 // Start: the edit box's text, made a full path against the current folder of this moment, is
 // stored as LastPath; then a take to that path starts when none runs.
 void OnStart(HWND hwnd)
@@ -239,13 +262,7 @@ void OnStart(HWND hwnd)
         ::MessageBoxW(hwnd, L"Failed to start FFmpeg.", L"Error", MB_OK);
         return;
     }
-    NoteTakeStarted(path);
-    ::EnableWindow(g_hwndStart, FALSE);
-    ::EnableWindow(g_hwndStop, TRUE);
-    ::SetTimer(hwnd, IDT_DISK_WATCH, 1000, nullptr);
-    g_statusMode = StatusMode::Recording;
-    UpdateStatus();
-    ShowRecordingOverlay(hwnd, true);
+    ShowTakeStarted(hwnd, path);
 }
 
 constexpr const wchar_t* kEncoderStalledText = L"Recording stopped: FFmpeg stopped taking frames.";
@@ -276,7 +293,65 @@ void OnStop(HWND hwnd)
 {
     if (EndTake(hwnd, TakeEnd::Stopped)) {
         ShowFixedStatus(kEncoderStalledText);
-        ::MessageBoxW(hwnd, kEncoderStalledText, L"Error", MB_OK);
+        TellUser(hwnd, kEncoderStalledText, L"Error", MB_OK);
+    }
+}
+
+// A script's request, from this run's command line or a second start: Stop, or Start to the
+// request's path as the button would, but a file of the take that exists fails the start
+// unless overwriting was asked for, and a failure goes to the status line, not a box. Its
+// switches hold for this run and are not stored. Returns the request's exit code.
+int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
+{
+    // A stop needs a running take. A start needs none, and no box or dialog open over the
+    // window: a Start asking whether to replace a file would start a second take when answered.
+    if (IsRecording() != request.stop || (!request.stop && !::IsWindowEnabled(hwnd))) {
+        return kExitNothingToDo;
+    }
+    if (request.stop) {
+        OnStop(hwnd);
+        return kExitTakeEnded;
+    }
+    NoteScriptRequest(request);
+    g_saveSkeletonData = ChosenSwitch(request.skeleton, g_saveSkeletonData);
+    g_saveDepth = SaveDepthForThisRun(g_saveDepth);
+    if (!request.record) {
+        return kExitTakeEnded;
+    }
+    std::wstring path = FullPathOf(request.path);
+    if (path.empty()) {
+        path = request.path;
+    }
+    ::SetWindowTextW(g_hwndPathEdit, path.c_str());
+    WriteLastPath(path);
+    const std::wstring existing =
+        FirstExistingTakeFile(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable());
+    if (!request.overwrite && !existing.empty()) {
+        ShowFixedStatus(L"Not recorded, the file exists: " + existing);
+        return kExitFileExists;
+    }
+    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
+    case StartResult::Started:
+        break;
+    case StartResult::NotEnoughSpace:
+        ShowFixedStatus(L"Not enough free space to record to:\n" + FolderPart(path));
+        return kExitNotStarted;
+    case StartResult::Failed:
+        ShowFixedStatus(L"Failed to start FFmpeg.");
+        return kExitNotStarted;
+    }
+    ShowTakeStarted(hwnd, path);
+    NoteScriptedTakeStarted(hwnd, request, path);
+    return kExitTakeEnded;
+}
+
+// Runs the command line's request, once: when the windows are up, or first thing when a second
+// start's request comes before that.
+void RunStartupRequest(HWND hwnd)
+{
+    ScriptRequest request;
+    if (TakeStartupRequest(request)) {
+        NoteStartupRequestDone(RunScriptRequest(hwnd, request));
     }
 }
 
@@ -287,7 +362,7 @@ void OnDiskWatch(HWND hwnd)
     if (IsTakeDiskFull()) {
         EndTake(hwnd, TakeEnd::DiskFull);
         ShowFixedStatus(kDiskFullText);
-        ::MessageBoxW(hwnd, kDiskFullText, L"Error", MB_OK);
+        TellUser(hwnd, kDiskFullText, L"Error", MB_OK);
     }
 }
 
@@ -414,7 +489,7 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
     }
     EndTake(hwnd, stalled ? TakeEnd::EncoderStalled : TakeEnd::EncoderLost);
     ShowFixedStatus(text);
-    ::MessageBoxW(hwnd, text.c_str(), L"Error", MB_OK);
+    TellUser(hwnd, text.c_str(), L"Error", MB_OK);
 }
 
 // A take's files have their names: the status line says where the video is, and the user is
@@ -436,12 +511,13 @@ void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
     }
     if (take->keptFirstName) {
         const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
-        ::MessageBoxW(hwnd, text.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+        TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
     if (!take->unsavedSkeletonFile.empty()) {
         const std::wstring text = L"Skeleton data could not be saved:\n" + take->unsavedSkeletonFile;
-        ::MessageBoxW(hwnd, text.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+        TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
+    NoteTakeFinished(*take);
 }
 
 // White background and black text for every control; a warning on the status line in red.
@@ -494,6 +570,17 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_APP_TAKE_FINISHED:
         OnTakeFinished(hwnd, std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
         return 0;
+    case WM_APP_SCRIPT_REQUEST:
+        RunStartupRequest(hwnd);
+        return 0;
+    case WM_COPYDATA: {
+        ScriptRequest request;
+        if (!ReadHandedRequest(reinterpret_cast<const COPYDATASTRUCT*>(lParam), request)) {
+            break;
+        }
+        RunStartupRequest(hwnd);
+        return kHandedAnswerTag + RunScriptRequest(hwnd, request);
+    }
     case WM_DESTROY:
         ::KillTimer(hwnd, IDT_STATUS);
         ::PostQuitMessage(0);

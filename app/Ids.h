@@ -21,8 +21,11 @@ constexpr UINT WM_APP_ENCODER_FAULT = WM_APP + 1;
 // Posted when a take's files have their names; lParam is a FinishedTake* that the control
 // window deletes.
 constexpr UINT WM_APP_TAKE_FINISHED = WM_APP + 2;
+// Posted once the windows are up when the command line asks for a take (ScriptedTake.h).
+constexpr UINT WM_APP_SCRIPT_REQUEST = WM_APP + 3;
 
 // The control window's timers: the take's disk watch, once a second, and the status line's
-// update, twice a second.
+// update, twice a second; the frame limit of a scripted take, many times a frame.
 constexpr UINT_PTR IDT_DISK_WATCH = 1;
 constexpr UINT_PTR IDT_STATUS = 2;
+constexpr UINT_PTR IDT_FRAME_LIMIT = 3;

@@ -5,6 +5,7 @@
 #include "app/ControlWindow.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
+#include "app/ScriptedTake.h"
 #include "app/TaskbarOverlay.h"
 #include "platform/DllSearch.h"
 #include "recording/Recording.h"
@@ -74,9 +75,13 @@ bool JoinRenderThread(HANDLE renderThread)
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand)
 {
     RestrictDllSearchToSafeFolders();
+    int exitCode = 0;
+    if (!TakeCommandLine(commandLine, exitCode)) {
+        return exitCode;
+    }
     RegisterWindowClass(instance, kControlWindowClass, CS_OWNDC, MainWndProc);
     HMENU menuBar = CreateMainMenu();
     HWND control = CreateTopLevelWindow(instance, kControlWindowClass, kControlWindowTitle,
@@ -101,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
     SetRenderedFrameSink(FeedRecording);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
+    PostStartupRequest(control);
 
     MSG message = {};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -115,7 +121,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         // it may use is destroyed. The process ends here; the frame pipe closes with it, so an
         // encoder still sees the end of its input.
         NuiShutdownWithin(kAbandonedRuntimeLockWaitMs);
-        ::TerminateProcess(::GetCurrentProcess(), 0);
+        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(ScriptExitCode()));
     }
     LeaveRecordingAtExit();
     ReleaseTaskbarOverlay();
@@ -123,5 +129,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);
     }
-    return 0;
+    return ScriptExitCode();
 }

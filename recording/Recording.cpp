@@ -51,6 +51,11 @@ bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
 // Frames put that repeat the picture before them; written under g_feedLock, read by anyone.
 std::atomic<int64_t> g_framesRepeated{0};
+// The take's frame limit (0: none), the frames queued towards it (under g_feedLock), and
+// whether they are all queued.
+std::atomic<int64_t> g_frameLimit{0};
+int64_t g_framesQueued = 0;
+std::atomic<bool> g_frameLimitReached{false};
 
 // Holds g_feedLock for the scope it lives in.
 class FeedLock {
@@ -216,6 +221,9 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         g_feedDepthQueue = g_take.depth ? EncoderStreamQueue(*g_take.depth) : nullptr;
         g_timelineStarted = false;
         g_framesRepeated.store(0);
+        g_frameLimit.store(0);
+        g_framesQueued = 0;
+        g_frameLimitReached.store(false);
     }
     g_isRecording.store(true);
     return StartResult::Started;
@@ -303,6 +311,16 @@ std::wstring RunningTakeFile(const wchar_t* suffix)
     return file != nullptr ? file->startPath : std::wstring();
 }
 
+void SetTakeFrameLimit(int64_t frames)
+{
+    g_frameLimit.store(frames);
+}
+
+bool IsTakeFrameLimitReached()
+{
+    return g_frameLimitReached.load();
+}
+
 bool IsTakeDiskFull()
 {
     uint64_t freeBytes = 0;
@@ -327,7 +345,11 @@ void FeedRecording(const RenderedFrame& frame)
         g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
     }
     const bool isNew = frame.sequence != g_lastQueuedSequence;
-    const int due = FrameTimelineFramesDue(g_timeline, now, isNew);
+    int due = FrameTimelineFramesDue(g_timeline, now, isNew);
+    const int64_t limit = g_frameLimit.load();
+    if (limit > 0 && due > limit - g_framesQueued) {
+        due = static_cast<int>(limit - g_framesQueued);
+    }
     if (due > 0) {
         // Frames that find a queue full are dropped and counted once: the timeline moves on
         // past them, so the video misses them rather than catching up with repeats. The depth
@@ -339,6 +361,7 @@ void FeedRecording(const RenderedFrame& frame)
                 FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),
                               due, !isNew);
             }
+            g_framesQueued += due;
         } else {
             FrameQueueCountDropped(*g_feedQueue, due);
             if (g_feedDepthQueue) {
@@ -348,5 +371,8 @@ void FeedRecording(const RenderedFrame& frame)
         FrameTimelineCountWritten(g_timeline, due);
         g_framesRepeated.fetch_add(isNew ? due - 1 : due);
         g_lastQueuedSequence = frame.sequence;
+    }
+    if (limit > 0 && g_framesQueued >= limit) {
+        g_frameLimitReached.store(true);
     }
 }

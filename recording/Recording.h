@@ -77,6 +77,15 @@ struct TakeCounts {
 // render or writer thread holds for more than a copy.
 TakeCounts CurrentTakeCounts();
 
+// Main thread, after a successful start: the running take records `frames` video frames and
+// no more (0: no limit; every start clears it). Frames dropped for a full queue do not count,
+// and frames past the limit are not queued, so a Stop once IsTakeFrameLimitReached says so
+// makes a video of exactly `frames` frames.
+void SetTakeFrameLimit(int64_t frames);
+
+// True once the running take has queued every frame its limit allows. Any thread.
+bool IsTakeFrameLimitReached();
+
 // Main thread, about once a second while a take runs: true when the take's disk has less than
 // kTakeFreeBytes free, so the take must end.
 bool IsTakeDiskFull();

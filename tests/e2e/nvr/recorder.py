@@ -33,15 +33,28 @@ CONTROL_POS = (0, 0)
 OUTPUT_POS = (410, 0)
 
 
-class Recorder:
-    """Starts the program in `stage` with `extra_env` added to the test environment, waits for
-    both windows (`control`, `output`, and the process id `pid`) and moves them apart. With
-    `beside` it may run beside another copy: its windows are those that were not there before.
-    Use as a context manager, or call kill() (idempotent) in a cleanup."""
+def launch(stage, args, extra_env=None, log_name="launch.log"):
+    """Starts the program in `stage` with the command-line arguments `args`, for a run that makes
+    no windows of its own (a request handed to a running copy, the usage box), and returns its
+    subprocess.Popen. A program that returns from wWinMain gives Wine its exit code, so the
+    Popen's returncode is the Windows exit code; kill it in a cleanup."""
+    with open(stage.path(log_name), "ab") as log:
+        return subprocess.Popen(["wine", stage.program, *args], cwd=stage.dir,
+                                env=env.wine_env(extra_env), stdin=subprocess.DEVNULL,
+                                stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
 
-    def __init__(self, stage, driver, extra_env=None, start_timeout=30.0, beside=False):
+
+class Recorder:
+    """Starts the program in `stage` with the command-line arguments `args` and `extra_env`
+    added to the test environment, waits for both windows (`control`, `output`, and the process
+    id `pid`) and moves them apart. With `beside` it may run beside another copy: its windows
+    are those that were not there before. Use as a context manager, or call kill() (idempotent)
+    in a cleanup."""
+
+    def __init__(self, stage, driver, extra_env=None, start_timeout=30.0, beside=False, args=()):
         self.stage = stage
         self.driver = driver
+        self.args = list(args)
         self.extra_env = dict(extra_env or {})
         self.start_timeout = start_timeout
         self.beside = beside
@@ -57,10 +70,10 @@ class Recorder:
             raise RuntimeError(f"a recorder from an earlier test is still running: {known}")
         self._log = open(self.stage.path("program.log"), "wb")
         # The program's output goes to a file: a pipe would be held open by what it starts.
-        self.proc = subprocess.Popen(["wine", self.stage.program], cwd=self.stage.dir,
-                                     env=env.wine_env(self.extra_env), stdin=subprocess.DEVNULL,
-                                     stdout=self._log, stderr=subprocess.STDOUT,
-                                     start_new_session=True)
+        self.proc = subprocess.Popen(["wine", self.stage.program, *self.args],
+                                     cwd=self.stage.dir, env=env.wine_env(self.extra_env),
+                                     stdin=subprocess.DEVNULL, stdout=self._log,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
         self.control = self._wait_window(CONTROL_CLASS, 0, known)
         self.pid = self.driver.pid(self.control)
         # Wine's exit status of the Linux process is not reliably the Windows exit code (a

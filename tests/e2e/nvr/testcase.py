@@ -28,12 +28,12 @@ class RecorderTestCase(unittest.TestCase):
         self._stage_count += 1
         return Stage(f"{self.id()}.{self._stage_count}", **options)
 
-    def recorder(self, stage=None, extra_env=None, **stage_options):
-        """A Recorder for `stage` (a fresh default one if None), not started yet: use it as a
-        context manager (`with self.recorder(...) as rec:`) or call start(). It is killed at
-        the end of the test whatever happens."""
+    def recorder(self, stage=None, extra_env=None, args=(), **stage_options):
+        """A Recorder for `stage` (a fresh default one if None) with the command-line arguments
+        `args`, not started yet: use it as a context manager (`with self.recorder(...) as rec:`)
+        or call start(). It is killed at the end of the test whatever happens."""
         stage = stage or self.make_stage(**stage_options)
-        recorder = Recorder(stage, self.driver, extra_env=extra_env)
+        recorder = Recorder(stage, self.driver, extra_env=extra_env, args=args)
         self.addCleanup(recorder.kill)
         return recorder
 
