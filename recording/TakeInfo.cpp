@@ -4,12 +4,13 @@
 
 #include <cstdio>
 
+#include "Version.h"
 #include "platform/ScopedHandle.h"
 
 namespace {
 
 constexpr const char* kProgramName = "Nimbra VIZ Recorder";
-constexpr const char* kProgramVersion = "1.1.0";
+constexpr const char* kProgramVersion = NVR_VERSION_TEXT;
 
 // A JSON string of UTF-8 `text`: quotes, backslashes and control characters escaped.
 std::string Quoted(const std::string& text)
