@@ -10,6 +10,7 @@
 #include "app/ReplaceConfirmation.h"
 #include "app/StatusLine.h"
 #include "app/TaskbarOverlay.h"
+#include "Version.h"
 #include "platform/Platform.h"
 #include "recording/Recording.h"
 #include "recording/SkeletonCsv.h"
@@ -338,7 +339,7 @@ void OnOpenRecordingsFolder()
 void OnAbout(HWND hwnd)
 {
     ::MessageBoxW(hwnd,
-                  L"Nimbra VIZ Recorder 1.0\n\n"
+                  L"Nimbra VIZ Recorder " NVR_VERSION_TEXT "\n\n"
                   L"Shows a Kinect sensor's colour picture with its tracked skeletons and "
                   L"records the picture to MP4.\n\n"
                   L"Made by Nimbra Umbraline.\nhttps://www.nimbra-umbraline.com/viz-recorder",

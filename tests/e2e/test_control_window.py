@@ -32,6 +32,13 @@ def c_div2(value):
     return int(value / 2)
 
 
+def project_version():
+    """The version the build was configured with (project() in CMakeLists.txt)."""
+    with open(os.path.join(env.bin_dir(), os.pardir, "CMakeCache.txt"), encoding="utf-8") as cache:
+        return next(line.split("=", 1)[1].strip() for line in cache
+                    if line.startswith("CMAKE_PROJECT_VERSION:"))
+
+
 def read_bytes(path):
     with open(path, "rb") as data:
         return data.read()
@@ -199,7 +206,7 @@ class ControlWindowTests(RecorderTestCase):
 
     def test_failed_start_stores_an_empty_path_and_about_box(self):
         # A Start that fails (no encoder) has stored the typed path first, an empty one as
-        # empty. Help > About shows the program's name with an OK button.
+        # empty. Help > About shows the program's name and version with an OK button.
         env.reset_settings()
         with self.recorder(None, sensor=False, encoder=False) as rec:
             self.driver.set_text(rec.child(ID_PATH_EDIT), "")
@@ -210,7 +217,8 @@ class ControlWindowTests(RecorderTestCase):
             self.driver.command(rec.control, IDM_ABOUT)
             about = rec.message_box("About")
             self.assertEqual(about.buttons, [IDOK])
-            self.assertIn("Nimbra VIZ Recorder", about.text)
+            self.assertTrue(about.text.startswith(f"Nimbra VIZ Recorder {project_version()}\n"),
+                            about.text)
 
     def test_overwrite_question(self):
         # Start asks before an existing typed file is replaced: No keeps the file and starts
