@@ -10,7 +10,7 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(NVR_MINGW_TARGET x86_64-w64-mingw32)
 set(NVR_MINGW_ROOT /usr/${NVR_MINGW_TARGET})
 
-# The newest posix-thread GCC of the cross toolchain, e.g. /usr/lib/gcc/x86_64-w64-mingw32/12-posix.
+# The newest posix-thread GCC of the cross toolchain (/usr/lib/gcc/x86_64-w64-mingw32/12-posix).
 file(GLOB NVR_MINGW_GCC_DIRS LIST_DIRECTORIES true /usr/lib/gcc/${NVR_MINGW_TARGET}/*-posix)
 if(NOT NVR_MINGW_GCC_DIRS)
   message(FATAL_ERROR "No posix-thread MinGW-w64 GCC under /usr/lib/gcc/${NVR_MINGW_TARGET}: "
@@ -23,6 +23,12 @@ list(GET NVR_MINGW_GCC_DIRS 0 NVR_MINGW_GCC_DIR)
 find_program(NVR_CLANG NAMES clang REQUIRED)
 get_filename_component(NVR_CLANG_REAL "${NVR_CLANG}" REALPATH)
 get_filename_component(NVR_LLVM_BIN "${NVR_CLANG_REAL}" DIRECTORY)
+
+foreach(tool llvm-ar llvm-ranlib llvm-windres)
+  if(NOT EXISTS "${NVR_LLVM_BIN}/${tool}")
+    message(FATAL_ERROR "${tool} is not beside ${NVR_CLANG_REAL}: install llvm (and lld).")
+  endif()
+endforeach()
 
 set(CMAKE_C_COMPILER "${NVR_LLVM_BIN}/clang")
 set(CMAKE_CXX_COMPILER "${NVR_LLVM_BIN}/clang++")
