@@ -157,7 +157,7 @@ class Release(unittest.TestCase):
         self.assertNotIn(b"dpiAware", image)
 
     def test_program_carries_its_version_and_maker_in_its_version_resource(self):
-        # What Windows shows in the file's properties: the numbers of the fixed part and the
+        # What Windows shows in the file's properties: the numbers of the fixed block and the
         # strings of the string table that the translation names.
         with open(self.exe_path, "rb") as exe:
             data = version_resource(exe.read())
