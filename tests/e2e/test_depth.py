@@ -23,6 +23,8 @@ class DepthTests(RecorderTestCase):
     def setUp(self):
         super().setUp()
         env.reset_settings()
+        # The prefix's settings are shared: the tests after these must not find Save Depth on.
+        self.addCleanup(env.reset_settings)
 
     def last_video(self, stage):
         return stage.path(env.read_last_path().rsplit("\\", 1)[-1])
