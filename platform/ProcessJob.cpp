@@ -1,26 +1,7 @@
 #include "platform/ProcessJob.h"
 
+#include "platform/KillOnCloseJob.h"
 #include "platform/Platform.h"
-
-namespace {
-
-HANDLE CreateKillOnCloseJob()
-{
-    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) {
-        return nullptr;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                   sizeof(limits))) {
-        ::CloseHandle(job);
-        return nullptr;
-    }
-    return job;
-}
-
-} // namespace
 
 bool StartProcessInJob(const wchar_t* application, wchar_t* commandLine, JobProcess& started)
 {

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/ScopedHandle.h"
+#include "recording/CsvFile.h"
 
 struct FramesCsvRow {
     int64_t videoFrame;
@@ -28,11 +28,7 @@ struct FramesCsvRow {
 };
 
 // One open frames file; used by one thread at a time.
-struct FramesCsvFile {
-    ScopedHandle handle;
-    bool failed = false;
-    std::string buffer;
-};
+using FramesCsvFile = CsvFile;
 
 // The frames file's path for a video: "D:\rec\take.mp4" gives "D:\rec\take.frames.csv".
 std::wstring FramesCsvPathFor(const std::wstring& videoPath);

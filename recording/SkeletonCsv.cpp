@@ -1,10 +1,8 @@
 #include "recording/SkeletonCsv.h"
 
-#include <charconv>
 #include <initializer_list>
 #include <new>
 
-#include "platform/ScopedHandle.h"
 #include "recording/TakeFiles.h"
 #include "sensor/SkeletonOverlay.h"
 
@@ -23,27 +21,6 @@ constexpr const char* kJointFields[] = {"_x", "_y", "_z", "_u", "_v", "_state"};
 // ("-1.23456789e-38") and 60 integers of at most 11, each with a separator, and the line end.
 constexpr size_t kMaxRowBytes = 8 * 27 + 60 * 16 + 60 * 12 + 2;
 constexpr size_t kBufferBytes = NUI_SKELETON_COUNT * kMaxRowBytes;
-
-// Appends the decimal text of any integer or float: std::to_chars gives the shortest text that
-// reads back exactly, with a '.' whatever the locale.
-template <typename Number> void AppendNumber(std::string& out, Number value)
-{
-    char text[32];
-    const std::to_chars_result result = std::to_chars(text, text + sizeof(text), value);
-    out.append(text, result.ptr);
-}
-
-// Appends videoFrame / 30 (videoFrame >= 0) with exactly six decimals, rounded to the nearest
-// microsecond, in integers so that no float rounding shows.
-void AppendVideoSeconds(std::string& out, int64_t videoFrame)
-{
-    AppendNumber(out, videoFrame / 30);
-    // remainder * 10^6 / 30 ends in .0, .33.. or .66..: adding 1 before dividing by 3 rounds it.
-    const int64_t micro = ((videoFrame % 30) * 100000 + 1) / 3;
-    const size_t point = out.size();
-    AppendNumber(out, 1000000 + micro); // seven digits; the leading 1 becomes the point
-    out[point] = '.';
-}
 
 void AppendRow(std::string& out, const SkeletonCsvFrame& frame, int record)
 {
@@ -94,17 +71,6 @@ void AppendHeader(std::string& out)
     out += "\r\n";
 }
 
-// Writes the buffer with one call; a short or failed write marks the file failed.
-void WriteBuffer(SkeletonCsvFile& file)
-{
-    DWORD written = 0;
-    if (!::WriteFile(file.handle.Get(), file.buffer.data(), static_cast<DWORD>(file.buffer.size()),
-                     &written, nullptr) ||
-        written != file.buffer.size()) {
-        file.failed = true;
-    }
-}
-
 } // namespace
 
 std::wstring SkeletonCsvPathFor(const std::wstring& videoPath)
@@ -114,10 +80,9 @@ std::wstring SkeletonCsvPathFor(const std::wstring& videoPath)
 
 bool SkeletonCsvOpen(SkeletonCsvFile& file, const std::wstring& path)
 {
-    file.handle.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    file.failed = !file.handle.IsValid();
-    if (file.failed) {
+    std::string header;
+    AppendHeader(header);
+    if (!CsvFileCreate(file, path, header)) {
         return false;
     }
     try {
@@ -126,10 +91,7 @@ bool SkeletonCsvOpen(SkeletonCsvFile& file, const std::wstring& path)
         file.failed = true;
         return false;
     }
-    file.buffer.clear();
-    AppendHeader(file.buffer);
-    WriteBuffer(file);
-    return !file.failed;
+    return true;
 }
 
 void SkeletonCsvAppend(SkeletonCsvFile& file, const SkeletonCsvFrame& frame)
@@ -140,16 +102,13 @@ void SkeletonCsvAppend(SkeletonCsvFile& file, const SkeletonCsvFrame& frame)
     file.buffer.clear();
     AppendSkeletonCsvRows(file.buffer, frame);
     if (!file.buffer.empty()) {
-        WriteBuffer(file);
+        CsvFileWriteBuffer(file);
     }
 }
 
 bool SkeletonCsvClose(SkeletonCsvFile& file)
 {
-    const bool complete = file.handle.IsValid() && !file.failed;
-    file.handle.Reset();
-    file.failed = false;
-    return complete;
+    return CsvFileClose(file);
 }
 
 void AppendSkeletonCsvRows(std::string& out, const SkeletonCsvFrame& frame)

@@ -18,15 +18,11 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/ScopedHandle.h"
+#include "recording/CsvFile.h"
 #include "sensor/NuiApi.h"
 
-// One open skeleton file: its handle, whether a write has failed, and one frame's rows.
-struct SkeletonCsvFile {
-    ScopedHandle handle;
-    bool failed = false;
-    std::string buffer; // its capacity is reserved once, at open
-};
+// One open skeleton file; its buffer holds one frame's rows, its capacity reserved at open.
+using SkeletonCsvFile = CsvFile;
 
 // What one video frame carries into the skeleton file.
 struct SkeletonCsvFrame {

@@ -2,6 +2,7 @@
 
 #include "RelayLimits.h"
 #include "RelayLog.h"
+#include "platform/KillOnCloseJob.h"
 #include "platform/ScopedHandle.h"
 
 #include <windows.h>
@@ -26,19 +27,6 @@ std::wstring OwnPath()
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-// A job that ends its processes when its last handle closes, that is when this process ends.
-HANDLE CreateKillOnCloseJob()
-{
-    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) {
-        return nullptr;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    return job;
 }
 
 } // namespace
