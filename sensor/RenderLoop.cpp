@@ -73,13 +73,16 @@ int64_t NowMs()
     return now.QuadPart * 1000 / frequency.QuadPart;
 }
 
-// Copies the newest colour frame into g_colorFrame. Returns true when one was copied.
-bool FetchColorFrame()
+// Takes the next frame of `stream` and hands its locked pixels to `copy`, which returns whether
+// it took them; the frame is unlocked and released at once. Returns true when `copy` took them,
+// with the frame's number and time stamp.
+template <typename Copy>
+bool TakeImageFrame(HANDLE stream, Copy copy, DWORD& frameNumber, int64_t& timeMs)
 {
     // The lock keeps the runtime from being shut down between the fetch and the release.
     std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
     const NUI_IMAGE_FRAME* frame = nullptr;
-    if (NuiImageStreamGetNextFrame(g_colorStream, 0, &frame) < 0 || frame == nullptr) {
+    if (NuiImageStreamGetNextFrame(stream, 0, &frame) < 0 || frame == nullptr) {
         return false;
     }
     bool copied = false;
@@ -87,55 +90,56 @@ bool FetchColorFrame()
     if (texture != nullptr) {
         NUI_LOCKED_RECT locked = {};
         texture->LockRect(0, &locked, nullptr, 0);
-        if (locked.Pitch != 0 && locked.pBits != nullptr) {
-            std::memcpy(g_colorFrame, locked.pBits, kFrameBytes);
-            copied = true;
-        }
+        copied = locked.pBits != nullptr && copy(locked);
         texture->UnlockRect(0);
     }
     if (copied) {
-        ++g_frameSequence;
-        g_frameColorNumber = frame->dwFrameNumber;
-        g_frameColorTimeMs = frame->liTimeStamp.QuadPart;
-        FILETIME now = {};
-        ::GetSystemTimeAsFileTime(&now);
-        g_frameTakenAt = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+        frameNumber = frame->dwFrameNumber;
+        timeMs = frame->liTimeStamp.QuadPart;
     }
-    NuiImageStreamReleaseFrame(g_colorStream, frame);
+    NuiImageStreamReleaseFrame(stream, frame);
     return copied;
 }
 
-// Copies one depth frame into g_depthFrame, holding it no longer than the copy. Returns true
-// when one was copied.
-bool FetchOneDepthFrame()
+// Copies the newest colour frame into g_colorFrame. Returns true when one was copied.
+bool FetchColorFrame()
 {
-    std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
-    const NUI_IMAGE_FRAME* frame = nullptr;
-    if (NuiImageStreamGetNextFrame(g_depthStream, 0, &frame) < 0 || frame == nullptr) {
+    const auto copy = [](const NUI_LOCKED_RECT& locked) {
+        if (locked.Pitch == 0) {
+            return false;
+        }
+        std::memcpy(g_colorFrame, locked.pBits, kFrameBytes);
+        return true;
+    };
+    if (!TakeImageFrame(g_colorStream, copy, g_frameColorNumber, g_frameColorTimeMs)) {
         return false;
     }
-    bool copied = false;
-    INuiFrameTexture* texture = frame->pFrameTexture;
+    ++g_frameSequence;
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    g_frameTakenAt = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return true;
+}
+
+// Copies one depth frame into g_depthFrame, row by row. Returns true when one was copied.
+bool FetchOneDepthFrame()
+{
     const size_t rowBytes = static_cast<size_t>(g_depthWidth) * sizeof(USHORT);
-    if (texture != nullptr) {
-        NUI_LOCKED_RECT locked = {};
-        texture->LockRect(0, &locked, nullptr, 0);
-        if (locked.Pitch >= static_cast<INT>(rowBytes) && locked.pBits != nullptr) {
-            for (int row = 0; row < g_depthHeight; ++row) {
-                std::memcpy(g_depthFrame + row * g_depthWidth, locked.pBits + row * locked.Pitch,
-                            rowBytes);
-            }
-            copied = true;
+    const auto copy = [rowBytes](const NUI_LOCKED_RECT& locked) {
+        if (locked.Pitch < static_cast<INT>(rowBytes)) {
+            return false;
         }
-        texture->UnlockRect(0);
+        for (int row = 0; row < g_depthHeight; ++row) {
+            std::memcpy(g_depthFrame + row * g_depthWidth, locked.pBits + row * locked.Pitch,
+                        rowBytes);
+        }
+        return true;
+    };
+    if (!TakeImageFrame(g_depthStream, copy, g_depthFrameNumber, g_depthTimeMs)) {
+        return false;
     }
-    if (copied) {
-        g_haveDepth = true;
-        g_depthFrameNumber = frame->dwFrameNumber;
-        g_depthTimeMs = frame->liTimeStamp.QuadPart;
-    }
-    NuiImageStreamReleaseFrame(g_depthStream, frame);
-    return copied;
+    g_haveDepth = true;
+    return true;
 }
 
 // Brings g_depthFrame up to the newest depth frame the runtime holds.

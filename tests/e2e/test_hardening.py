@@ -10,17 +10,13 @@ import unittest
 
 from nvr import RecorderTestCase, env, video
 from nvr.recorder import ID_START, IDM_QUIT, IDNO
-from nvr.recording import ERROR_CAPTION, FAILED_START_TEXT, Take, is_idle, relay_env, relay_runs
+from nvr.recording import (ERROR_CAPTION, FAILED_START_TEXT, Take, is_idle, relay_env, relay_runs,
+                           take_final_names)
 from nvr.stage import ENCODER, SENSOR_RUNTIME
 
 TIMEOUT = 30.0
 TAKE_SECONDS = 1.5
 QUESTION_CAPTION = "Nimbra VIZ Recorder"
-
-
-def clock(local_time):
-    """The hour and minute as a final name shows them, e.g. '9-05PM'."""
-    return time.strftime("%I-%M%p", local_time).lstrip("0")
 
 
 class HardeningTests(RecorderTestCase):
@@ -90,12 +86,7 @@ class HardeningTests(RecorderTestCase):
         # the next Start asks before replacing it.
         stage = self.make_stage()
         path = stage.windows_path("stale.mp4")
-        minutes = [time.localtime(time.time() + 60 * k) for k in range(-1, 4)]
-        for i, start in enumerate(minutes):
-            for end in minutes[i:]:
-                day = time.strftime("%Y-%m-%d", start)
-                open(stage.path(f"stale.mp4_{day}__{clock(start)}_to_{clock(end)}.mp4"),
-                     "w").close()
+        take_final_names(stage, "stale.mp4", ".mp4")
         with self.recorder(stage, relay_env(stage)) as rec:
             take = Take(rec, path).start(TIMEOUT)
             self.wait_until(lambda: os.path.exists(stage.path("stale.mp4")), TIMEOUT,

@@ -11,7 +11,7 @@ import unittest
 from nvr import RecorderTestCase, env, video
 from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
                            ERROR_CAPTION, FINAL_NAME, KEPT_FIRST_NAME_TEXT, Take, is_idle,
-                           relay_env, relay_runs, wait_saved)
+                           relay_env, relay_runs, take_final_names, wait_saved)
 from nvr.recorder import IDM_SAVE_SKELETON, IDOK
 from nvr.stage import ENCODER
 
@@ -19,11 +19,6 @@ TIMEOUT = 30.0
 FRAMES_PER_SECOND = 30
 APP_CAPTION = "Nimbra VIZ Recorder"
 MB = 1024 * 1024
-
-
-def clock(local_time):
-    """The hour and minute as a final name shows them, e.g. '9-05PM'."""
-    return time.strftime("%I-%M%p", local_time).lstrip("0")
 
 
 class TakeSafetyTests(RecorderTestCase):
@@ -94,12 +89,7 @@ class TakeSafetyTests(RecorderTestCase):
 
     def test_skeleton_file_that_cannot_be_moved_keeps_both_names(self):
         stage = self.make_stage()
-        minutes = [time.localtime(time.time() + 60 * k) for k in range(-1, 4)]
-        for i, start in enumerate(minutes):
-            for end in minutes[i:]:
-                day = time.strftime("%Y-%m-%d", start)
-                open(stage.path(f"pair.mp4_{day}__{clock(start)}_to_{clock(end)}.skeleton.csv"),
-                     "w").close()
+        take_final_names(stage, "pair.mp4", ".skeleton.csv")
         with self.recorder(stage, relay_env(stage)) as rec:
             self.driver.command(rec.control, IDM_SAVE_SKELETON)
             try:

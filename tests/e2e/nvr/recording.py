@@ -26,6 +26,22 @@ FINAL_NAME = re.compile(r"^(?P<path>.*)_(?P<date>\d{4}-(?:0[1-9]|1[0-2])-(?:0[1-
                         rf"__(?P<start>{_CLOCK})_to_(?P<end>{_CLOCK})\.mp4$")
 
 
+def clock(local_time):
+    """The hour and minute as a final name shows them, e.g. '9-05PM'."""
+    return time.strftime("%I-%M%p", local_time).lstrip("0")
+
+
+def take_final_names(stage, path, suffix):
+    """Makes empty files in the stage under every final name that a take to `path` (a name in
+    the stage) started and stopped in the next few minutes can get, with `suffix` ('.mp4', or a
+    companion's such as '.skeleton.csv') after its stem, so that those names are taken."""
+    minutes = [time.localtime(time.time() + 60 * k) for k in range(-1, 4)]
+    for i, start in enumerate(minutes):
+        for end in minutes[i:]:
+            day = time.strftime("%Y-%m-%d", start)
+            open(stage.path(f"{path}_{day}__{clock(start)}_to_{clock(end)}{suffix}"), "w").close()
+
+
 def clock_24h(twelve_hour):
     """'9-05PM' (a time of a final name) as '21:05'."""
     hour, minute = twelve_hour[:-2].split("-")
