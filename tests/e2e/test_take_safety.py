@@ -10,13 +10,12 @@ import unittest
 
 from nvr import RecorderTestCase, env, video
 from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
-                           ERROR_CAPTION, FINAL_NAME, KEPT_FIRST_NAME_TEXT, Take, is_idle,
-                           relay_env, relay_runs, take_final_names, wait_saved)
+                           ERROR_CAPTION, FINAL_NAME, FRAMES_PER_SECOND, KEPT_FIRST_NAME_TEXT, Take,
+                           is_idle, relay_env, relay_runs, take_final_names, wait_saved)
 from nvr.recorder import IDM_SAVE_SKELETON, IDOK
 from nvr.stage import ENCODER
 
 TIMEOUT = 30.0
-FRAMES_PER_SECOND = 30
 APP_CAPTION = "Nimbra VIZ Recorder"
 MB = 1024 * 1024
 

@@ -11,6 +11,13 @@ from .recorder import ID_PATH_EDIT, ID_START, ID_STATUS, ID_STOP
 
 ENCODER_EXE = "ffmpeg.exe"
 FRAMES_PER_SECOND = 30
+# How far a take's frame count may stray from 30 a second of its run, in frames. A sensor
+# locked onto the program's timeline runs up to a frame and a quarter behind it before a frame
+# is repeated, and up to a frame and a quarter ahead once a new frame is written early; the
+# timeline starts at the first render pass after the encoder connects, up to a frame's time
+# after Stop is enabled, which leaves the count up to one more frame short.
+TIMELINE_AHEAD = 1.25
+TIMELINE_BEHIND = 1.25 + 1
 
 FAILED_START_TEXT = "Failed to start FFmpeg."
 ENCODER_LOST_TEXT = "Recording stopped: FFmpeg ended unexpectedly."
