@@ -11,6 +11,7 @@
 #include "app/ReplaceConfirmation.h"
 #include "app/ScriptedTake.h"
 #include "app/StatusLine.h"
+#include "app/StatusLineControl.h"
 #include "app/TaskbarOverlay.h"
 #include "Version.h"
 #include "platform/Platform.h"
@@ -29,26 +30,16 @@ constexpr int kPathCapacity = MAX_PATH;
 constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE;
-constexpr DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX;
-constexpr int kStatusHeight = 18;
-constexpr int kStatusMargin = 4;
 constexpr const wchar_t* kAppCaption = L"Nimbra VIZ Recorder";
 
 // The controls that the commands read or switch, and the banner; main thread only.
 HWND g_hwndPathEdit = nullptr;
 HWND g_hwndStart = nullptr;
 HWND g_hwndStop = nullptr;
-HWND g_hwndStatus = nullptr;
 HBITMAP g_banner = nullptr;
 
-// What the status line shows: the idle line (kept up to date), the running take's line (updated
-// twice a second), or a fixed text (saving, saved, a failure) until the next Start.
-enum class StatusMode { Idle, Recording, Fixed };
-StatusMode g_statusMode = StatusMode::Idle;
-bool g_statusWarning = false;
-// The last take's video as it is on disk, and the rate at which takes fill a disk.
+// The last take's video as it is on disk.
 std::wstring g_lastTakePath;
-double g_bytesPerSecond = kAssumedBytesPerSecond;
 
 // The Save Skeleton Data and Save Depth switches: whether the next take also writes its skeleton
 // file, and its depth file. Read from the settings at creation, flipped by their menu items.
@@ -60,36 +51,6 @@ HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, D
 {
     return ::CreateWindowExW(0, className, text, style, x, y, width, height, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-}
-
-// The status line runs along the bottom of the client area, whose height changes once the menu
-// bar is attached.
-void PlaceStatusLine(HWND hwnd)
-{
-    RECT client = {};
-    ::GetClientRect(hwnd, &client);
-    ::MoveWindow(g_hwndStatus, kStatusMargin, client.bottom - kStatusHeight,
-                 client.right - 2 * kStatusMargin, kStatusHeight, TRUE);
-}
-
-void ShowStatus(const std::wstring& text, bool warning = false)
-{
-    if (warning != g_statusWarning) {
-        g_statusWarning = warning;
-        ::InvalidateRect(g_hwndStatus, nullptr, TRUE);
-    }
-    wchar_t shown[512] = {};
-    ::GetWindowTextW(g_hwndStatus, shown, 512);
-    if (text != shown) {
-        ::SetWindowTextW(g_hwndStatus, text.c_str());
-    }
-}
-
-// A text that stays until the next Start.
-void ShowFixedStatus(const std::wstring& text)
-{
-    g_statusMode = StatusMode::Fixed;
-    ShowStatus(text);
 }
 
 // A message box for the user, but none about a take that a script runs: its status line and the
@@ -109,26 +70,10 @@ std::wstring PathInBox()
     return FullPathOf(text);
 }
 
-DiskRoom DiskRoomOf(const std::wstring& path)
-{
-    DiskRoom disk;
-    disk.bytesPerSecond = g_bytesPerSecond;
-    disk.known = !path.empty() && QueryFreeDiskSpace(path, disk.freeBytes);
-    disk.root = VolumeRootOf(path);
-    return disk;
-}
-
-// Brings the idle or recording line up to date; a fixed text stays.
+// Brings the status line up to date with the path in the box or the running take.
 void UpdateStatus()
 {
-    if (g_statusMode == StatusMode::Idle) {
-        ShowStatus(IdleStatus(DiskRoomOf(PathInBox())));
-    } else if (g_statusMode == StatusMode::Recording) {
-        const TakeCounts counts = CurrentTakeCounts();
-        const StatusText status =
-            RecordingStatus(counts.frames, counts.dropped, counts.repeated, DiskRoomOf(PathInBox()));
-        ShowStatus(status.text, status.warning);
-    }
+    RefreshStatusLine(PathInBox());
 }
 
 // Lays out the controls, loads the banner and puts the stored path into the edit box.
@@ -157,8 +102,7 @@ void OnCreate(HWND hwnd)
     g_hwndStop = CreateControl(hwnd, L"BUTTON", L"Stop Recording", kButtonStyle | WS_DISABLED,
                                left + 130, 100, 120, 30, IDC_STOP);
     CreateControl(hwnd, L"BUTTON", L"Save Path:", kButtonStyle, left, 60, 80, 22, IDC_SAVE_PATH);
-    g_hwndStatus = CreateControl(hwnd, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, IDC_STATUS);
-    PlaceStatusLine(hwnd);
+    CreateStatusLine(hwnd, IDC_STATUS);
     UpdateStatus();
     ::SetTimer(hwnd, IDT_STATUS, 500, nullptr);
 }
@@ -226,8 +170,7 @@ void ShowTakeStarted(HWND hwnd, const std::wstring& path)
     ::EnableWindow(g_hwndStart, FALSE);
     ::EnableWindow(g_hwndStop, TRUE);
     ::SetTimer(hwnd, IDT_DISK_WATCH, 1000, nullptr);
-    g_statusMode = StatusMode::Recording;
-    UpdateStatus();
+    ShowTakeStatus(path);
     ShowRecordingOverlay(hwnd, true);
 }
 
@@ -498,14 +441,9 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
 void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
 {
     g_lastTakePath = take->videoPath;
-    if (take->framesInFile > 0 && take->bytes > 0) {
-        g_bytesPerSecond = static_cast<double>(take->bytes) * 30.0 /
-                           static_cast<double>(take->framesInFile);
-    }
-    wchar_t shown[512] = {};
-    ::GetWindowTextW(g_hwndStatus, shown, 512);
+    NoteTakeDataRate(take->bytes, take->framesInFile);
     // A failure's text stays; a take that started meanwhile shows its own line.
-    if (g_statusMode == StatusMode::Fixed && std::wstring(shown) == kSavingText) {
+    if (IsStatusShowing(kSavingText)) {
         const size_t slash = take->videoPath.find_last_of(L"\\/");
         ShowFixedStatus(SavedStatus(take->framesInFile > 0 ? take->framesInFile : 0, take->dropped,
                                     take->videoPath.substr(slash == std::wstring::npos ? 0 : slash + 1)));
@@ -525,7 +463,7 @@ void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
 LRESULT OnControlColor(HDC dc, HWND control)
 {
     ::SetBkColor(dc, RGB(255, 255, 255));
-    ::SetTextColor(dc, control == g_hwndStatus && g_statusWarning ? RGB(204, 0, 0) : RGB(0, 0, 0));
+    ::SetTextColor(dc, StatusLineTextColor(control));
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
 }
 

@@ -11,8 +11,9 @@ import unittest
 from nvr import RecorderTestCase, env, video
 from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
                            ERROR_CAPTION, FINAL_NAME, FRAMES_PER_SECOND, KEPT_FIRST_NAME_TEXT, Take,
-                           is_idle, relay_env, relay_runs, take_final_names, wait_saved)
-from nvr.recorder import IDM_SAVE_SKELETON, IDOK
+                           is_idle, relay_env, relay_runs, status_text, take_final_names,
+                           wait_saved)
+from nvr.recorder import ID_PATH_EDIT, IDM_SAVE_SKELETON, IDOK
 from nvr.stage import ENCODER
 
 TIMEOUT = 30.0
@@ -134,7 +135,10 @@ class TakeSafetyTests(RecorderTestCase):
 
             os.remove(filler)
             take = Take(rec, target).start(TIMEOUT)
+            # The take's line tells of the take's disk, whatever the box names meanwhile.
+            self.driver.set_text(rec.child(ID_PATH_EDIT), stage.windows_path("elsewhere.mp4"))
             time.sleep(3.0)
+            self.assertRegex(status_text(rec), r"^REC .* MB free \(")
             fill_to(60 * MB)
             crossed = time.monotonic()
             seen = self.press_box(rec, ERROR_CAPTION, DISK_FULL_TEXT, TIMEOUT)
