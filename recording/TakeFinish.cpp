@@ -1,5 +1,6 @@
 #include "recording/TakeFinish.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -186,6 +187,20 @@ void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
     WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
 }
 
+// Closes the handles of finishing threads that have ended, so that a long session of takes
+// holds none of theirs. Call with g_threadsLock held.
+void CloseEndedThreads()
+{
+    const auto ended = std::remove_if(g_threads.begin(), g_threads.end(), [](HANDLE thread) {
+        if (::WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) {
+            return false;
+        }
+        ::CloseHandle(thread);
+        return true;
+    });
+    g_threads.erase(ended, g_threads.end());
+}
+
 DWORD WINAPI FinishThread(LPVOID parameter)
 {
     std::unique_ptr<TakeToFinish> take(static_cast<TakeToFinish*>(parameter));
@@ -260,6 +275,7 @@ void FinishTakeInBackground(TakeToFinish take)
         return;
     }
     std::lock_guard<std::mutex> lock(g_threadsLock);
+    CloseEndedThreads();
     g_threads.push_back(thread);
 }
 

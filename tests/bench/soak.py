@@ -35,7 +35,6 @@ BASELINE_CYCLE = 10
 RESOURCE_SHARE = 0.02
 # Frames a short take may be off its 30-a-second count beyond the measurement's uncertainty.
 CYCLE_FRAME_TOLERANCE = 2
-SETTLE_SECONDS = 1.0
 RESOURCE_SAMPLES = 8
 RESOURCE_SAMPLE_INTERVAL = 0.25
 KILL_AFTER_SECONDS = 3.0
@@ -72,17 +71,9 @@ class Soak:
         raise RuntimeError("no memory figure for the recorder")
 
     def resources(self, rec):
-        """(handles, GDI objects, private memory) once the recorder has settled. Handles and
-        GDI objects are the least of several samples: the render thread holds a device context
-        and a pen for part of each pass, and a take's threads end a moment after its stop."""
-        time.sleep(SETTLE_SECONDS)
-        samples = []
-        for _ in range(RESOURCE_SAMPLES):
-            samples.append(self.driver.resources(rec.pid)[:2])
-            time.sleep(RESOURCE_SAMPLE_INTERVAL)
-        handles = min(sample[0] for sample in samples)
-        gdi = min(sample[1] for sample in samples)
-        return handles, gdi, self.memory(rec)
+        """(handles, GDI objects, private memory) once the recorder has settled."""
+        return (*rec.settled_handles(RESOURCE_SAMPLES, RESOURCE_SAMPLE_INTERVAL),
+                self.memory(rec))
 
     def check_within(self, label, first, last, unit=""):
         limit = RESOURCE_SHARE * first

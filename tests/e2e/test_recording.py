@@ -134,6 +134,20 @@ class RecordingTests(RecorderTestCase):
                 self.assertEqual((report.backwards, report.missing, report.repeated),
                                  ([], [], 0), report.describe())
 
+    def test_takes_in_a_row_leave_no_handles_behind(self):
+        # A session of takes holds nothing of the takes before: after the seventh take the
+        # program holds the handles and GDI objects it held after the second.
+        stage = self.make_stage()
+        with self.recorder(stage, relay_env(stage)) as rec:
+            held = {}
+            for number in range(1, 8):
+                Take(rec, f"row{number}.mp4").record(1.0)
+                if number in (2, 7):
+                    held[number] = rec.settled_handles()
+            for kind, before, after in zip(("handles", "GDI objects"), held[2], held[7]):
+                self.assertLessEqual(abs(after - before), 1,
+                                     f"{kind}: {before} after take 2, {after} after take 7")
+
     # Starts that fail -----------------------------------------------------------------------
 
     def test_failed_starts_show_the_box_and_leave_the_program_ready(self):

@@ -153,6 +153,17 @@ class Recorder:
         """Whether the output window is all black: the render loop paints, with no picture."""
         return list(self.client_colours(self.output, "black.png")) == [(0, 0, 0)]
 
+    def settled_handles(self, samples=8, interval=0.25):
+        """(handles, GDI objects) the program holds once it has settled: the least of several
+        samples, since the render thread holds a device context and a pen for part of each pass
+        and a take's threads end a moment after its files are named."""
+        time.sleep(1.0)
+        seen = []
+        for _ in range(samples):
+            seen.append(self.driver.resources(self.pid)[:2])
+            time.sleep(interval)
+        return min(h for h, _ in seen), min(g for _, g in seen)
+
     def kill(self):
         """Ends the program and what it started (the encoder relay, ...), if still running."""
         if self.proc is None:
