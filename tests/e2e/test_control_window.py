@@ -10,7 +10,7 @@ from nvr import RecorderTestCase, env
 from nvr.image import Image
 from nvr.recorder import (ID_PATH_EDIT, ID_SAVE_PATH, ID_SHOW_COLOR, ID_START, ID_STATUS, ID_STOP,
                           IDM_ABOUT, IDM_QUIT, IDNO, IDOK, IDYES)
-from nvr.recording import FINAL_NAME, Take, encoders_of, is_idle
+from nvr.recording import FINAL_NAME, Take, encoders_of, is_idle, last_take_file
 from nvr.stage import BANNER
 
 DIALOG_TIMEOUT = 10.0
@@ -249,7 +249,7 @@ class ControlWindowTests(RecorderTestCase):
             Take(rec).stop()
             final = env.read_last_path()
             self.assertEqual(FINAL_NAME.match(final)["path"], stage.windows_path("existing.mp4"))
-            self.assertTrue(os.path.isfile(stage.path(final.rsplit("\\", 1)[-1])))
+            self.assertTrue(os.path.isfile(last_take_file(stage.dir)))
             self.assertFalse(os.path.exists(stage.path("existing.mp4")))
 
 

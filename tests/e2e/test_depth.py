@@ -9,7 +9,7 @@ import unittest
 
 from nvr import RecorderTestCase, depth, env, video
 from nvr.recorder import IDM_SAVE_DEPTH, IDOK
-from nvr.recording import ERROR_CAPTION, Take, relay_env, wait_saved
+from nvr.recording import ERROR_CAPTION, Take, last_take_file, relay_env, wait_saved
 
 TAKE_SECONDS = 3.0
 
@@ -26,9 +26,6 @@ class DepthTests(RecorderTestCase):
         # The prefix's settings are shared: the tests after these must not find Save Depth on.
         self.addCleanup(env.reset_settings)
 
-    def last_video(self, stage):
-        return stage.path(env.read_last_path().rsplit("\\", 1)[-1])
-
     def test_depth_file_holds_the_newest_depth_frame_of_each_video_frame(self):
         for size, extra in (((640, 480), {}), ((320, 240), {"NVR_SIM_DEPTH_640": "0"})):
             env.reset_settings()
@@ -38,7 +35,7 @@ class DepthTests(RecorderTestCase):
                 self.driver.command(rec.control, IDM_SAVE_DEPTH)
                 Take(rec, "take.mp4").record(TAKE_SECONDS)
                 self.assertEqual(rec.dialogs(), [])
-                final = self.last_video(stage)
+                final = last_take_file(stage.dir)
                 colour = video.decode_frame_numbers(final)
                 mkv = stem(final) + ".depth.mkv"
                 probe = env.run_checked(
@@ -83,15 +80,15 @@ class DepthTests(RecorderTestCase):
             self.driver.command(rec.control, IDM_SAVE_DEPTH)
             time.sleep(1.5)
             take.stop()
-            self.assertFalse(os.path.exists(stem(self.last_video(stage)) + ".depth.mkv"))
+            self.assertFalse(os.path.exists(stem(last_take_file(stage.dir)) + ".depth.mkv"))
             Take(rec, "second.mp4").record(1.5)
-            self.assertTrue(os.path.exists(stem(self.last_video(stage)) + ".depth.mkv"))
+            self.assertTrue(os.path.exists(stem(last_take_file(stage.dir)) + ".depth.mkv"))
         self.assertEqual(env.read_setting("SaveDepth"), "1")
 
         stage = self.make_stage(sensor=False)
         with self.recorder(stage, relay_env(stage)) as rec:
             Take(rec, "blind.mp4").record(1.5)
-            final = self.last_video(stage)
+            final = last_take_file(stage.dir)
             self.assertGreater(video.ffprobe_info(final)["frames"], 0)
             self.assertFalse(os.path.exists(stem(final) + ".depth.mkv"))
 
@@ -106,7 +103,7 @@ class DepthTests(RecorderTestCase):
                              "writing depth:\n" + stage.windows_path("lost.depth.mkv"))
             self.driver.press(box.hwnd, IDOK)
             self.assertIsNotNone(wait_saved(rec, 30.0))
-            self.assertGreater(video.ffprobe_info(self.last_video(stage))["frames"], 0)
+            self.assertGreater(video.ffprobe_info(last_take_file(stage.dir))["frames"], 0)
 
 
 if __name__ == "__main__":

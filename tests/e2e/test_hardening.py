@@ -10,8 +10,8 @@ import unittest
 
 from nvr import RecorderTestCase, env, video
 from nvr.recorder import ID_START, IDM_QUIT, IDNO
-from nvr.recording import (ERROR_CAPTION, FAILED_START_TEXT, Take, is_idle, relay_env, relay_runs,
-                           take_final_names)
+from nvr.recording import (ERROR_CAPTION, FAILED_START_TEXT, Take, is_idle, last_take_file,
+                           relay_env, relay_runs, take_final_names)
 from nvr.stage import ENCODER, SENSOR_RUNTIME
 
 TIMEOUT = 30.0
@@ -73,7 +73,7 @@ class HardeningTests(RecorderTestCase):
         stage = self.make_stage()
         with self.recorder(stage, relay_env(stage, fault="launcher")) as rec:
             Take(rec, "launched.mp4").record(TAKE_SECONDS)
-            info = video.ffprobe_info(stage.path(env.read_last_path().rsplit("\\", 1)[-1]))
+            info = video.ffprobe_info(last_take_file(stage.dir))
             self.assertEqual((info["codec"], info["width"], info["height"], info["frames"] > 0),
                              ("h264", 640, 480, True), info)
             # The child's run (frames, exit 0) ends before the launcher's (no frames, exit 0).

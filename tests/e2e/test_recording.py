@@ -11,8 +11,8 @@ from nvr import RecorderTestCase, env, image, video
 from nvr.recorder import ID_PATH_EDIT, IDM_QUIT, Recorder
 from nvr.recording import (ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT, ERROR_CAPTION,
                            FAILED_START_TEXT, FINAL_NAME,
-                           FRAMES_PER_SECOND, TIMELINE_AHEAD, TIMELINE_BEHIND, FrameReport, Take,
-                           clock_24h, encoders_of, is_idle, relay_env, relay_runs, stage_files)
+                           FRAMES_PER_SECOND, FrameReport, Take, clock_24h, encoders_of, is_idle,
+                           on_timeline, relay_env, relay_runs, stage_files)
 from nvr.stage import ENCODER
 
 SHORT_TAKE_SECONDS = 1.5
@@ -126,11 +126,10 @@ class RecordingTests(RecorderTestCase):
                 final = self.assert_renamed_take(f"{fault}.mp4", stage.dir)
                 report = FrameReport.of(video.decode_frame_numbers(final))
                 ran, uncertainty = take.ran
-                error = report.count - ran * FRAMES_PER_SECOND
-                slack = uncertainty * FRAMES_PER_SECOND
-                self.assertTrue(-TIMELINE_BEHIND - slack <= error <= TIMELINE_AHEAD + slack,
-                                f"{error:+.2f} frames against 30 a second; ran {ran:.3f} s "
-                                f"(+-{uncertainty:.3f}): {report.describe()}")
+                self.assertTrue(on_timeline(report.count, ran, uncertainty),
+                                f"{report.count - ran * FRAMES_PER_SECOND:+.2f} frames against "
+                                f"30 a second; ran {ran:.3f} s (+-{uncertainty:.3f}): "
+                                f"{report.describe()}")
                 self.assertEqual((report.backwards, report.missing, report.repeated),
                                  ([], [], 0), report.describe())
 

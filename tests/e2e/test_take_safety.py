@@ -11,8 +11,8 @@ import unittest
 from nvr import RecorderTestCase, env, video
 from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
                            ERROR_CAPTION, FINAL_NAME, FRAMES_PER_SECOND, KEPT_FIRST_NAME_TEXT, Take,
-                           is_idle, relay_env, relay_runs, status_text, take_final_names,
-                           wait_saved)
+                           is_idle, last_take_file, relay_env, relay_runs, status_text,
+                           take_final_names, wait_saved)
 from nvr.recorder import ID_PATH_EDIT, IDM_SAVE_SKELETON, IDOK
 from nvr.stage import ENCODER
 
@@ -52,7 +52,7 @@ class TakeSafetyTests(RecorderTestCase):
             take = Take(rec, "standard.mp4").record(3.0)
             final = env.read_last_path()
             self.assertIsNotNone(FINAL_NAME.match(final), final)
-            path = stage.path(final.rsplit("\\", 1)[-1])
+            path = last_take_file(stage.dir)
             boxes = video.top_level_boxes(path)
             self.assertLess(boxes.index("moov"), boxes.index("mdat"), boxes)
             self.assertNotIn("moof", boxes)
@@ -80,12 +80,10 @@ class TakeSafetyTests(RecorderTestCase):
                 self.wait_until(self.no_encoder_left, 10.0, message="no ffmpeg.exe left")
                 runs = relay_runs(stage)
                 handed = int(runs[0]["frames"])
-                name = env.read_last_path().rsplit("\\", 1)[-1]
-                kept = self.assert_plays_what_was_handed_over(stage.path(name), handed)
+                kept = self.assert_plays_what_was_handed_over(last_take_file(stage.dir), handed)
                 print(f"{fault}: {kept} of {handed} frames handed over play")
                 Take(rec, "next.mp4").record(1.5)
-                self.assertGreater(video.ffprobe_info(
-                    stage.path(env.read_last_path().rsplit("\\", 1)[-1]))["frames"], 0)
+                self.assertGreater(video.ffprobe_info(last_take_file(stage.dir))["frames"], 0)
 
     def test_skeleton_file_that_cannot_be_moved_keeps_both_names(self):
         stage = self.make_stage()
@@ -145,8 +143,7 @@ class TakeSafetyTests(RecorderTestCase):
             self.assertLess(seen - crossed, 2.0)
             self.assertIsNotNone(wait_saved(rec, TIMEOUT))
             handed = int(relay_runs(stage)[0]["frames"])
-            name = env.read_last_path().rsplit("\\", 1)[-1]
-            kept = self.assert_plays_what_was_handed_over(os.path.join(disk, name), handed)
+            kept = self.assert_plays_what_was_handed_over(last_take_file(disk), handed)
             print(f"full disk: {kept} of {handed} frames handed over play "
                   f"({crossed - take.connected.mid:.1f} s into the take)")
 

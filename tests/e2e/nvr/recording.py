@@ -7,6 +7,7 @@ import re
 import time
 from collections import Counter, namedtuple
 
+from . import env
 from .recorder import ID_PATH_EDIT, ID_START, ID_STATUS, ID_STOP
 
 ENCODER_EXE = "ffmpeg.exe"
@@ -53,6 +54,14 @@ def clock_24h(twelve_hour):
     """'9-05PM' (a time of a final name) as '21:05'."""
     hour, minute = twelve_hour[:-2].split("-")
     return f"{int(hour) % 12 + (12 if twelve_hour.endswith('PM') else 0):02d}:{minute}"
+
+
+def on_timeline(frames, ran, uncertainty):
+    """Whether a take that ran `ran` s (+- `uncertainty`) from the connection to the Stop click
+    holds `frames` frames by the program's timeline of 30 a second, within its band."""
+    error = frames - ran * FRAMES_PER_SECOND
+    slack = uncertainty * FRAMES_PER_SECOND
+    return -TIMELINE_BEHIND - slack <= error <= TIMELINE_AHEAD + slack
 
 
 class Moment(namedtuple("Moment", "earliest latest")):
@@ -185,6 +194,12 @@ def encoders_of(driver, pid):
 def stage_files(stage, pattern):
     """The names of the stage's files that match the regular expression `pattern`."""
     return sorted(n for n in os.listdir(stage.dir) if re.fullmatch(pattern, n))
+
+
+def last_take_file(folder):
+    """The file in `folder` (a Linux path) that LastPath names: the last take's video, when the
+    take was recorded there."""
+    return os.path.join(folder, env.read_last_path().rsplit("\\", 1)[-1])
 
 
 def relay_runs(stage, rewrites=False):
