@@ -174,6 +174,19 @@ void ShowTakeStarted(HWND hwnd, const std::wstring& path)
     ShowRecordingOverlay(hwnd, true);
 }
 
+// Why a take to `path` can't start now: the last one there is still being saved, and a take
+// would write over it.
+std::wstring StillSavingText(const std::wstring& path)
+{
+    return L"The last recording to this file is still being saved:\n" + path;
+}
+
+void TellStillSaving(HWND hwnd, const std::wstring& path)
+{
+    const std::wstring text = StillSavingText(path) + L"\nStart again once it is saved.";
+    ::MessageBoxW(hwnd, text.c_str(), kAppCaption, MB_OK | MB_ICONWARNING);
+}
+
 // Start: the edit box's text, made a full path against the current folder of this moment, is
 // stored as LastPath; then a take to that path starts when none runs.
 void OnStart(HWND hwnd)
@@ -189,12 +202,20 @@ void OnStart(HWND hwnd)
     if (IsRecording()) {
         return;
     }
+    // Before the question: the file that exists is the one being saved.
+    if (IsSavingTakeTo(path)) {
+        TellStillSaving(hwnd, path);
+        return;
+    }
     if (!ConfirmReplace(hwnd, path)) {
         return;
     }
     switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
     case StartResult::Started:
         break;
+    case StartResult::StillSaving:
+        TellStillSaving(hwnd, path);
+        return;
     case StartResult::NotEnoughSpace: {
         const std::wstring message = L"Not enough free space to record to:\n" + FolderPart(path);
         ShowFixedStatus(message);
@@ -268,6 +289,10 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
     }
     ::SetWindowTextW(g_hwndPathEdit, path.c_str());
     WriteLastPath(path);
+    if (IsSavingTakeTo(path)) {
+        ShowFixedStatus(StillSavingText(path));
+        return kExitFileExists;
+    }
     const std::wstring existing =
         FirstExistingTakeFile(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable());
     if (!request.overwrite && !existing.empty()) {
@@ -277,6 +302,9 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
     switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
     case StartResult::Started:
         break;
+    case StartResult::StillSaving:
+        ShowFixedStatus(StillSavingText(path));
+        return kExitFileExists;
     case StartResult::NotEnoughSpace:
         ShowFixedStatus(L"Not enough free space to record to:\n" + FolderPart(path));
         return kExitNotStarted;

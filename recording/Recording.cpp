@@ -162,8 +162,16 @@ bool IsDepthAvailable()
     return g_depthStream != nullptr && g_depthWidth > 0 && g_depthHeight > 0;
 }
 
+bool IsSavingTakeTo(const std::wstring& path)
+{
+    return IsFinishingAnyOf(TakeFilesFor(path, true, true));
+}
+
 StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool saveDepth)
 {
+    if (IsSavingTakeTo(path)) {
+        return StartResult::StillSaving;
+    }
     saveDepth = saveDepth && IsDepthAvailable();
     wchar_t commandLine[kEncoderCommandCapacity];
     if (!BuildEncoderCommandLine(path, commandLine, kEncoderCommandCapacity)) {

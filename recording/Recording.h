@@ -27,7 +27,12 @@ enum class StartResult {
     Started,
     NotEnoughSpace, // the disk has less than kStartFreeBytes free: nothing was started
     Failed,         // the encoder could not be started or did not connect
+    StillSaving,    // a take to the same path is still being saved: nothing was started
 };
+
+// True when a take to the full path `path` (with any of its companions) would write over files
+// of a take still being saved.
+bool IsSavingTakeTo(const std::wstring& path);
 
 // Starts a take to the full path `path`: checks the disk, creates the frame pipe, starts the
 // encoder and waits (bounded) until it has opened the pipe; then the take runs. With

@@ -25,9 +25,40 @@ constexpr DWORD kRewriteLimitMs = 30 * 60 * 1000;
 
 std::atomic<bool> g_abandon{false};
 std::atomic<int> g_finishing{0};
-// Threads of finishing takes, to be waited on; guarded by g_threadsLock.
+// Threads of finishing takes, to be waited on, and the start paths of their files, which
+// nothing else may write until the take is finished; guarded by g_threadsLock.
 std::mutex g_threadsLock;
 std::vector<HANDLE> g_threads;
+std::vector<std::wstring> g_finishingPaths;
+
+// The start paths of the take's files.
+std::vector<std::wstring> StartPathsOf(const TakeFiles& files)
+{
+    std::vector<std::wstring> paths{files.video.startPath};
+    for (const TakeFile& companion : files.companions) {
+        paths.push_back(companion.startPath);
+    }
+    return paths;
+}
+
+// Whether two full paths name the same file, as Windows compares names.
+bool IsSamePath(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The take's files are no longer the finishing's: they have their final names, or keep their
+// start names for good.
+void ReleaseFinishingPaths(const TakeFiles& files)
+{
+    std::lock_guard<std::mutex> lock(g_threadsLock);
+    for (const std::wstring& path : StartPathsOf(files)) {
+        const auto held = std::find(g_finishingPaths.begin(), g_finishingPaths.end(), path);
+        if (held != g_finishingPaths.end()) {
+            g_finishingPaths.erase(held);
+        }
+    }
+}
 
 int64_t NowMs()
 {
@@ -255,6 +286,8 @@ FinishedTake FinishTake(TakeToFinish& take)
     if (!g_abandon.load()) {
         WriteLastPath(finished.videoPath);
     }
+    // Before the report: whoever it tells may start the next take to the same path at once.
+    ReleaseFinishingPaths(take.files);
     if (take.reportWindow != nullptr) {
         auto* report = new FinishedTake(finished);
         if (!::PostMessageW(take.reportWindow, take.reportMessage, 0,
@@ -267,6 +300,12 @@ FinishedTake FinishTake(TakeToFinish& take)
 
 void FinishTakeInBackground(TakeToFinish take)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_threadsLock);
+        for (std::wstring& path : StartPathsOf(take.files)) {
+            g_finishingPaths.push_back(std::move(path));
+        }
+    }
     auto* parameter = new TakeToFinish(std::move(take));
     g_finishing.fetch_add(1);
     HANDLE thread = ::CreateThread(nullptr, 0, FinishThread, parameter, 0, nullptr);
@@ -310,4 +349,17 @@ void AbandonFinishingTakes()
 bool IsFinishingTake()
 {
     return g_finishing.load() > 0;
+}
+
+bool IsFinishingAnyOf(const TakeFiles& files)
+{
+    std::lock_guard<std::mutex> lock(g_threadsLock);
+    for (const std::wstring& path : StartPathsOf(files)) {
+        for (const std::wstring& held : g_finishingPaths) {
+            if (IsSamePath(path, held)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }

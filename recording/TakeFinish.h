@@ -76,3 +76,7 @@ void AbandonFinishingTakes();
 
 // True while a take is finishing.
 bool IsFinishingTake();
+
+// True when a take still finishing has a file at one of `files`' start paths: a take to them
+// now would write over what is being saved.
+bool IsFinishingAnyOf(const TakeFiles& files);

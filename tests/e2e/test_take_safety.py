@@ -12,7 +12,7 @@ from nvr import RecorderTestCase, env, video
 from nvr.recording import (DISK_FULL_TEXT, ENCODER_LOST_TEXT, ENCODER_STALLED_TEXT,
                            ERROR_CAPTION, FINAL_NAME, FRAMES_PER_SECOND, KEPT_FIRST_NAME_TEXT, Take,
                            is_idle, last_take_file, relay_env, relay_runs, status_text,
-                           take_final_names, wait_saved)
+                           take_final_names, wait_for, wait_saved)
 from nvr.recorder import ID_PATH_EDIT, IDM_SAVE_SKELETON, IDOK
 from nvr.stage import ENCODER
 
@@ -103,6 +103,29 @@ class TakeSafetyTests(RecorderTestCase):
             # The switch's write may be rewriting the settings file at this moment.
             last = self.wait_until(env.read_last_path, 5.0, message="LastPath readable")
             self.assertEqual(last, stage.windows_path("pair.mp4"))
+
+    def test_a_take_being_saved_is_safe_from_a_start_to_its_path(self):
+        # The encoder takes 7 s to finish the first take: a Start to the same path meanwhile is
+        # told so (no question to replace the file), and the first take is saved whole.
+        stage = self.make_stage()
+        with self.recorder(stage, relay_env(stage, "slow-finish", True)) as rec:
+            first = Take(rec, "again.mp4").start(TIMEOUT)
+            time.sleep(1.5)
+            first.click_stop()
+            self.assertIsNotNone(wait_for(lambda: is_idle(rec), TIMEOUT))
+            Take(rec).click_start()
+            self.press_box(rec, APP_CAPTION,
+                           "The last recording to this file is still being saved:\n"
+                           + stage.windows_path("again.mp4") + "\nStart again once it is saved.",
+                           TIMEOUT)
+            self.assertTrue(is_idle(rec))
+            self.assertIsNotNone(wait_saved(rec, TIMEOUT))
+            self.assertIsNotNone(FINAL_NAME.match(env.read_last_path()))
+            self.assertEqual(video.ffprobe_info(last_take_file(stage.dir))["frames"],
+                             int(relay_runs(stage)[0]["frames"]))
+            # Once it is saved, the path records again.
+            Take(rec).record(1.0)
+            self.assertEqual(len(relay_runs(stage)), 2)
 
     def test_a_full_disk_refuses_the_start_and_ends_a_take_in_time(self):
         stage = self.make_stage()

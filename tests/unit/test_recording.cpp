@@ -28,6 +28,7 @@ enum class EncoderPart {
     NeverOpens, // exits at once without opening the pipe
     OpensEarly, // opens the pipe before the recorder waits for it
     Pauses,     // reads 10 frames, takes nothing for 3 s, then reads to the end
+    Lingers,    // reads to the end, then takes 2 s to "exit"
 };
 
 // What the stand-in encoder did; written by its thread.
@@ -55,6 +56,9 @@ void PlayEncoder(HANDLE exited, EncoderPart part, EncoderLog* log)
         }
         log->sawEnd.store(true);
         ::CloseHandle(pipe);
+    }
+    if (part == EncoderPart::Lingers) {
+        ::Sleep(2000);
     }
     ::SetEvent(exited);
 }
@@ -291,6 +295,30 @@ TEST_F(Recording, TheDiskIsWatchedAtStartAndWhileTheTakeRuns)
     EXPECT_TRUE(IsTakeDiskFull());
     Stop();
     EXPECT_FALSE(IsTakeDiskFull());
+}
+
+TEST_F(Recording, ATakeBeingSavedIsSafeFromTheNextTakeToItsPath)
+{
+    // Its encoder takes 2 s to finish the file: meanwhile a take to the same path (in any case)
+    // would write over its files and does not start; one to another path does.
+    g_part = EncoderPart::Lingers;
+    const std::wstring path = Path(L"again.mp4");
+    ASSERT_TRUE(Start(path, true));
+    FeedNewFrames(3);
+    WriteTextFile(path, "first");
+    StopRecording();
+    EXPECT_EQ(StartRecording(Path(L"AGAIN.mp4")), StartResult::StillSaving);
+    EXPECT_EQ(StartRecording(path, true), StartResult::StillSaving);
+    EXPECT_EQ(ReadTextFile(path), "first");
+    g_part = EncoderPart::Reads;
+    ASSERT_TRUE(Start(Path(L"other.mp4")));
+    Stop();
+    EXPECT_FALSE(IsSavingTakeTo(path));
+    const std::wstring finalName = path + L"_2024-03-05__11-58AM_to_11-58AM";
+    EXPECT_EQ(ReadTextFile(finalName + L".mp4"), "first");
+    EXPECT_NE(ReadTextFile(finalName + L".skeleton.csv"), "");
+    EXPECT_TRUE(Start(path));
+    Stop();
 }
 
 TEST_F(Recording, FramesAPausedEncoderCouldNotTakeAreCountedOnceEach)
