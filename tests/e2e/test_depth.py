@@ -9,7 +9,8 @@ import unittest
 
 from nvr import RecorderTestCase, depth, env, video
 from nvr.recorder import IDM_SAVE_DEPTH, IDOK
-from nvr.recording import ERROR_CAPTION, Take, last_take_file, relay_env, wait_saved
+from nvr.recording import (ERROR_CAPTION, Take, last_take_file, relay_env, relay_runs,
+                           wait_saved)
 
 TAKE_SECONDS = 3.0
 
@@ -92,18 +93,27 @@ class DepthTests(RecorderTestCase):
             self.assertGreater(video.ffprobe_info(final)["frames"], 0)
             self.assertFalse(os.path.exists(stem(final) + ".depth.mkv"))
 
-    def test_a_depth_encoder_that_dies_ends_the_take_and_keeps_the_video(self):
-        stage = self.make_stage()
-        extra = {**relay_env(stage, "read-few-exit"), "NVR_RELAY_FAULT_PIPE": "vuduvazidozu-depth"}
-        with self.recorder(stage, extra) as rec:
-            self.driver.command(rec.control, IDM_SAVE_DEPTH)
-            Take(rec, "lost.mp4").start()
-            box = rec.message_box(ERROR_CAPTION, 15.0)
-            self.assertEqual(box.text, "Recording stopped: FFmpeg ended unexpectedly while "
-                             "writing depth:\n" + stage.windows_path("lost.depth.mkv"))
-            self.driver.press(box.hwnd, IDOK)
-            self.assertIsNotNone(wait_saved(rec, 30.0))
-            self.assertGreater(video.ffprobe_info(last_take_file(stage.dir))["frames"], 0)
+    def test_a_depth_encoder_that_dies_or_stalls_ends_the_take_and_keeps_the_whole_video(self):
+        # The video's own encoder is left to finish: its file plays every frame it took.
+        cases = (("read-few-exit", "FFmpeg ended unexpectedly while writing depth", 15.0),
+                 ("stall", "FFmpeg stopped taking depth frames", 20.0))
+        for fault, message, within in cases:
+            env.reset_settings()
+            stage = self.make_stage()
+            extra = {**relay_env(stage, fault), "NVR_RELAY_FAULT_PIPE": "vuduvazidozu-depth"}
+            with self.subTest(fault), self.recorder(stage, extra) as rec:
+                self.driver.command(rec.control, IDM_SAVE_DEPTH)
+                Take(rec, "lost.mp4").start()
+                box = rec.message_box(ERROR_CAPTION, within)
+                self.assertEqual(box.text, f"Recording stopped: {message}:\n"
+                                 + stage.windows_path("lost.depth.mkv"))
+                self.driver.press(box.hwnd, IDOK)
+                self.assertIsNotNone(wait_saved(rec, 30.0))
+                runs = [r for r in relay_runs(stage) if "vuduvazidozu-depth" not in r["cmdline"]]
+                self.assertEqual(len(runs), 1, "the video's encoder did not finish by itself")
+                taken = int(runs[0]["frames"])
+                self.assertGreater(taken, 0)
+                self.assertEqual(video.ffprobe_info(last_take_file(stage.dir))["frames"], taken)
 
 
 if __name__ == "__main__":

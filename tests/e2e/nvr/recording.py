@@ -204,8 +204,8 @@ def last_take_file(folder):
 
 def relay_runs(stage, rewrites=False):
     """The encoder relay's run records in the stage (NVR_RELAY_RECORD): one dict per run
-    (pid, bytes, frames, exit); [] when it never ran. Only the takes' runs, or with `rewrites`
-    only the rewrites of finished takes into standard MP4 files."""
+    (pid, bytes, frames, exit, cmdline); [] when it never ran. Only the takes' runs, or with
+    `rewrites` only the rewrites of finished takes into standard MP4 files."""
     if not os.path.exists(stage.path("relay.txt")):
         return []
     runs = []
@@ -213,7 +213,8 @@ def relay_runs(stage, rewrites=False):
         for line in records:
             fields, _, cmdline = line.partition(" cmdline=")
             if ("+faststart" in cmdline) == rewrites:
-                runs.append(dict(item.partition("=")[::2] for item in fields.split()))
+                run = dict(item.partition("=")[::2] for item in fields.split())
+                runs.append({**run, "cmdline": cmdline.strip()})
     return runs
 
 
