@@ -55,9 +55,9 @@ DiskRoom DiskRoomOf(const std::wstring& path)
 
 void CreateStatusLine(HWND parent, int id)
 {
-    g_hwndStatus = ::CreateWindowExW(0, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, parent,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
-                                     nullptr);
+    g_hwndStatus =
+        ::CreateWindowExW(0, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, parent,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     PlaceStatusLine(parent);
 }
 
@@ -75,8 +75,8 @@ void RefreshStatusLine(const std::wstring& pathInBox)
         ShowStatus(IdleStatus(DiskRoomOf(pathInBox)), false);
     } else if (g_statusMode == StatusMode::Recording) {
         const TakeCounts counts = CurrentTakeCounts();
-        const StatusText status = RecordingStatus(counts.frames, counts.dropped, counts.repeated,
-                                                  DiskRoomOf(g_takePath));
+        const StatusText status =
+            RecordingStatus(counts.frames, counts.dropped, counts.repeated, DiskRoomOf(g_takePath));
         ShowStatus(status.text, status.warning);
     }
 }
@@ -102,8 +102,8 @@ bool IsStatusShowing(const std::wstring& text)
 void NoteTakeDataRate(uint64_t bytes, int64_t frames)
 {
     if (frames > 0 && bytes > 0) {
-        g_bytesPerSecond = static_cast<double>(bytes) * kTimelineFramesPerSecond /
-                           static_cast<double>(frames);
+        g_bytesPerSecond =
+            static_cast<double>(bytes) * kTimelineFramesPerSecond / static_cast<double>(frames);
     }
 }
 

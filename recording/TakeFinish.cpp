@@ -248,8 +248,8 @@ FinishedTake FinishTake(TakeToFinish& take)
     finished.end = take.end;
     finished.framesHanded = take.written.framesWritten;
     // A stall of the depth stream's encoder leaves the video's to finish its file.
-    const bool videoHung = take.written.stalled ||
-                           (take.end == TakeEnd::EncoderStalled && !take.depthWritten.stalled);
+    const bool videoHung =
+        take.written.stalled || (take.end == TakeEnd::EncoderStalled && !take.depthWritten.stalled);
     const EncoderEnd encoderEnd =
         AwaitEncoderEnd(*take.video, take.files.video.startPath, videoHung, &g_abandon);
     take.video.reset();

@@ -53,15 +53,16 @@ std::string FileName(const std::wstring& name)
     return name.empty() ? "null" : Quoted(Utf8(name));
 }
 
+// A stream's entry; `file` is already JSON (a quoted name or null), of any length.
 std::string Stream(const std::string& file, int width, int height, const char* pixelFormat,
                    const char* codec, double focalLength)
 {
-    char text[320];
-    std::snprintf(text, sizeof(text),
-                  "{\"file\": %s, \"width\": %d, \"height\": %d, \"frame_rate\": 30, "
-                  "\"pixel_format\": \"%s\", \"codec\": \"%s\", \"focal_length_px\": %.2f}",
-                  file.c_str(), width, height, pixelFormat, codec, focalLength);
-    return text;
+    char focal[32];
+    std::snprintf(focal, sizeof(focal), "%.2f", focalLength);
+    return "{\"file\": " + file + ", \"width\": " + std::to_string(width) +
+           ", \"height\": " + std::to_string(height) +
+           ", \"frame_rate\": 30, \"pixel_format\": \"" + pixelFormat + "\", \"codec\": \"" +
+           codec + "\", \"focal_length_px\": " + focal + "}";
 }
 
 } // namespace

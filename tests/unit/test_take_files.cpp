@@ -72,6 +72,18 @@ TEST(TakeFiles, TakeFileNamesEveryFileAndTheDepthFocalLengthForItsSize)
     EXPECT_NE(TakeInfoJson(info).find("571.26"), std::string::npos);
     info.depthWidth = 0;
     EXPECT_EQ(TakeInfoJson(info).find("\"depth\": {"), std::string::npos);
+
+    // A long name, 300 bytes of UTF-8, is whole in its stream's entry too.
+    info.video = std::wstring(100, L'\u6771') + L".mp4";
+    std::string name;
+    for (int i = 0; i < 100; ++i) {
+        name += "\xe6\x9d\xb1";
+    }
+    const std::string entry = "{\"file\": \"" + name +
+                              ".mp4\", \"width\": 640, \"height\": 480, \"frame_rate\": 30, "
+                              "\"pixel_format\": \"yuv420p\", \"codec\": \"h264\", "
+                              "\"focal_length_px\": 531.15}";
+    EXPECT_NE(TakeInfoJson(info).find(entry), std::string::npos);
 }
 
 } // namespace
