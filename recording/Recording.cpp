@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
@@ -123,11 +124,12 @@ std::unique_ptr<File> OpenRowFile(const std::wstring& path, Open open, Close clo
     return file;
 }
 
-// Removes the files a failed start made.
-void DeleteStartedFiles(const TakeFiles& files)
+// Removes the files a failed start made; what it never opened (the take file, an earlier take's
+// depth file whose encoder did not start) stays.
+void DeleteStartedFiles(const std::vector<std::wstring>& made)
 {
-    for (const TakeFile& companion : files.companions) {
-        ::DeleteFileW(companion.startPath.c_str());
+    for (const std::wstring& path : made) {
+        ::DeleteFileW(path.c_str());
     }
 }
 
@@ -189,13 +191,20 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
     take.encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
 
     FrameRowFiles rows;
+    std::vector<std::wstring> made; // the files this start has opened
     if (saveSkeletons) {
         rows.skeletons = OpenRowFile<SkeletonCsvFile>(SkeletonCsvPathFor(path), SkeletonCsvOpen,
                                                       SkeletonCsvClose);
+        if (rows.skeletons) {
+            made.push_back(SkeletonCsvPathFor(path));
+        }
     }
     if (saveSkeletons || saveDepth) {
         rows.frames =
             OpenRowFile<FramesCsvFile>(FramesCsvPathFor(path), FramesCsvOpen, FramesCsvClose);
+        if (rows.frames) {
+            made.push_back(FramesCsvPathFor(path));
+        }
     }
     const WPARAM takeId = g_takeId.load() + 1;
     if (saveDepth) {
@@ -205,9 +214,10 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         take.depthHeight = g_depthHeight;
         if (!take.depth) {
             rows = FrameRowFiles{};
-            DeleteStartedFiles(take.files);
+            DeleteStartedFiles(made);
             return StartResult::Failed;
         }
+        made.push_back(depthFile->startPath); // its encoder has it open (with -y)
     }
     take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine, kFrameBytes,
                                     EncoderLostReport{g_reportWindow, g_faultMessage, takeId, 0},
@@ -218,7 +228,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             EndEncoder(*take.depth);
             take.depth.reset();
         }
-        DeleteStartedFiles(take.files);
+        DeleteStartedFiles(made);
         return StartResult::Failed;
     }
     g_takeId.store(takeId);

@@ -354,11 +354,15 @@ TEST_F(Recording, FailedStartsLeaveNothingBehind)
     EXPECT_EQ(g_launches.load(), 0);
     ExpectIdle();
 
-    // No encoder to be found.
+    // No encoder to be found: the skeleton and frames files the start made are removed; an
+    // earlier take's take file, which it never opened, stays.
+    WriteTextFile(Path(L"none.take.json"), "earlier");
     SetProcessLauncher(FailingLauncher);
-    EXPECT_FALSE(Start(Path(L"none.mp4")));
+    EXPECT_FALSE(Start(Path(L"none.mp4"), true));
     ExpectIdle();
     SetProcessLauncher(StandInLauncher);
+    EXPECT_FALSE(FileExists(Path(L"none.skeleton.csv")) || FileExists(Path(L"none.frames.csv")));
+    EXPECT_EQ(ReadTextFile(Path(L"none.take.json")), "earlier");
 
     // An encoder that exits without opening the pipe fails the start at once, not after the
     // connection time-out.
