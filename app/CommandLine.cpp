@@ -2,13 +2,15 @@
 
 #include <cstring>
 
+#include "recording/FrameTimeline.h"
+
 namespace {
 
-constexpr int64_t kFramesPerSecond = 30;
 // --duration takes up to 9 digits of whole seconds and 6 of fraction.
 constexpr int kMaxSecondsDigits = 9;
 constexpr int kMaxFractionDigits = 6;
-constexpr int64_t kMaxFrameLimit = 999999999ll * kFramesPerSecond + kFramesPerSecond;
+constexpr int64_t kMaxFrameLimit =
+    999999999ll * kTimelineFramesPerSecond + kTimelineFramesPerSecond;
 
 constexpr uint32_t kHandedRequestVersion = 1;
 constexpr uint32_t kFlagRecord = 1;
@@ -73,7 +75,7 @@ bool ParseDuration(const std::wstring& text, int64_t& frames)
     if (i != text.size() || wholeDigits + fractionDigits == 0) {
         return false;
     }
-    const int64_t scaledFrames = (whole * scale + fraction) * kFramesPerSecond;
+    const int64_t scaledFrames = (whole * scale + fraction) * kTimelineFramesPerSecond;
     frames = (2 * scaledFrames + scale) / (2 * scale);
     return frames > 0;
 }

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "recording/FrameTimeline.h"
+
 namespace {
 
 constexpr const wchar_t* kDot = L" \u00B7 ";
@@ -28,7 +30,7 @@ std::wstring Counts(int64_t frames, int64_t dropped)
 
 std::wstring FormatVideoTime(int64_t frames)
 {
-    const int64_t seconds = frames > 0 ? frames / 30 : 0;
+    const int64_t seconds = frames > 0 ? frames / kTimelineFramesPerSecond : 0;
     wchar_t text[32];
     std::swprintf(text, 32, L"%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));

@@ -34,6 +34,8 @@ template <typename Number> void AppendNumber(std::string& out, Number value)
     out.append(text, result.ptr);
 }
 
-// Appends videoFrame / 30 (videoFrame >= 0) with exactly six decimals, rounded to the nearest
-// microsecond, in integers so that no float rounding shows.
-void AppendVideoSeconds(std::string& out, int64_t videoFrame);
+// Appends the columns every row of the take's text files begins with, each with its comma:
+// frame, time_s, color_frame, color_time_ms. time_s is videoFrame / 30 (videoFrame >= 0) with
+// exactly six decimals, rounded to the nearest microsecond.
+void AppendFrameColumns(std::string& out, int64_t videoFrame, uint32_t colorFrameNumber,
+                        int64_t colorTimeMs);

@@ -37,14 +37,7 @@ bool FramesCsvClose(FramesCsvFile& file)
 
 void AppendFramesCsvRow(std::string& out, const FramesCsvRow& row)
 {
-    AppendNumber(out, row.videoFrame);
-    out += ',';
-    AppendVideoSeconds(out, row.videoFrame);
-    out += ',';
-    AppendNumber(out, row.colorFrameNumber);
-    out += ',';
-    AppendNumber(out, row.colorTimeMs);
-    out += ',';
+    AppendFrameColumns(out, row.videoFrame, row.colorFrameNumber, row.colorTimeMs);
     if (row.hasDepth) {
         AppendNumber(out, row.depthFrameNumber);
         out += ',';

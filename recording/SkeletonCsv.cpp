@@ -25,14 +25,7 @@ constexpr size_t kBufferBytes = NUI_SKELETON_COUNT * kMaxRowBytes;
 void AppendRow(std::string& out, const SkeletonCsvFrame& frame, int record)
 {
     const NUI_SKELETON_DATA& data = frame.skeletons->SkeletonData[record];
-    AppendNumber(out, frame.videoFrame);
-    out += ',';
-    AppendVideoSeconds(out, frame.videoFrame);
-    out += ',';
-    AppendNumber(out, frame.colorFrameNumber);
-    out += ',';
-    AppendNumber(out, frame.colorTimeMs);
-    out += ',';
+    AppendFrameColumns(out, frame.videoFrame, frame.colorFrameNumber, frame.colorTimeMs);
     AppendNumber(out, frame.skeletons->dwFrameNumber);
     out += ',';
     AppendNumber(out, frame.skeletons->liTimeStamp.QuadPart);
