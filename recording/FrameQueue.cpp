@@ -56,6 +56,7 @@ bool FrameQueuePut(FrameQueue& queue, const RenderedFrame& frame, const BYTE* pi
     slot.colorFrameNumber = frame.colorFrameNumber;
     slot.colorTimeMs = frame.colorTimeMs;
     slot.takenAt = frame.takenAt;
+    slot.takenTicks = frame.takenTicks;
     slot.hasDepth = frame.depth != nullptr;
     slot.depthFrameNumber = frame.depthFrameNumber;
     slot.depthTimeMs = frame.depthTimeMs;

@@ -29,6 +29,7 @@ struct QueuedFrame {
     DWORD colorFrameNumber = 0;
     int64_t colorTimeMs = 0;
     uint64_t takenAt = 0;
+    int64_t takenTicks = 0;
     bool hasDepth = false;
     DWORD depthFrameNumber = 0;
     int64_t depthTimeMs = 0;

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/HostClock.h"
+
 namespace {
 
 FILETIME ToFileTime(uint64_t value)
@@ -27,9 +29,7 @@ uint64_t FromSystemTime(const SYSTEMTIME& time)
 
 uint64_t UtcNow()
 {
-    FILETIME now = {};
-    ::GetSystemTimeAsFileTime(&now);
-    return (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return PreciseUtcNow();
 }
 
 std::string FormatIsoLocalTime(uint64_t utc)

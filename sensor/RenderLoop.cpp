@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/HostClock.h"
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/SkeletonOverlay.h"
@@ -32,6 +33,7 @@ int64_t g_frameColorTimeMs = 0;
 NUI_SKELETON_FRAME g_frameSkeletons = {};
 bool g_frameHasSkeletons = false;
 uint64_t g_frameTakenAt = 0;
+int64_t g_frameTakenTicks = 0;
 
 // The newest depth frame; render thread only.
 USHORT g_depthFrame[kDepthMaxPixels] = {};
@@ -104,10 +106,13 @@ bool TakeImageFrame(HANDLE stream, Copy copy, DWORD& frameNumber, int64_t& timeM
 // Copies the newest colour frame into g_colorFrame. Returns true when one was copied.
 bool FetchColorFrame()
 {
-    const auto copy = [](const NUI_LOCKED_RECT& locked) {
+    HostTime taken;
+    const auto copy = [&taken](const NUI_LOCKED_RECT& locked) {
         if (locked.Pitch == 0) {
             return false;
         }
+        // The frame's moment is read as soon as the runtime has handed it over.
+        taken = HostTimeNow();
         std::memcpy(g_colorFrame, locked.pBits, kFrameBytes);
         return true;
     };
@@ -115,9 +120,8 @@ bool FetchColorFrame()
         return false;
     }
     ++g_frameSequence;
-    FILETIME now = {};
-    ::GetSystemTimeAsFileTime(&now);
-    g_frameTakenAt = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    g_frameTakenAt = taken.utc;
+    g_frameTakenTicks = taken.ticks;
     return true;
 }
 
@@ -265,6 +269,7 @@ void HandOn(bool fetchedNow)
         frame.depthFrameNumber = g_depthFrameNumber;
         frame.depthTimeMs = g_depthTimeMs;
         frame.takenAt = g_frameTakenAt;
+        frame.takenTicks = g_frameTakenTicks;
         g_sink(frame);
     }
 }

@@ -46,8 +46,10 @@ struct RenderedFrame {
     const USHORT* depth;
     DWORD depthFrameNumber;
     int64_t depthTimeMs;
-    // When the colour frame was taken: UTC, in 100 ns units since 1601 (a FILETIME).
+    // When the colour frame was taken: UTC, in 100 ns units since 1601 (a FILETIME), and the
+    // same moment on the performance counter (HostTicks), which sound and a lab's clock share.
     uint64_t takenAt;
+    int64_t takenTicks;
 };
 
 // Receives the frame buffer on the render thread; must return at once.
