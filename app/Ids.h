@@ -14,6 +14,10 @@ constexpr int IDM_ABOUT = 102;
 constexpr int IDM_SAVE_SKELETON = 103;
 constexpr int IDM_OPEN_FOLDER = 104;
 constexpr int IDM_SAVE_DEPTH = 105;
+// File > Record Sound From: None, then the devices present when the submenu opened.
+constexpr int IDM_SOUND_NONE = 110;
+constexpr int IDM_SOUND_FIRST = 111;
+constexpr int IDM_SOUND_LAST = 149;
 
 // Posted by a take's writer thread to the control window when its encoder fails; wParam is the
 // take's id, lParam the EncoderFault (gone or stalled).

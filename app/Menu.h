@@ -1,5 +1,5 @@
-// The control window's menu bar: File > Open Recordings Folder, Save Skeleton Data and Save
-// Depth (check items) and &Quit, and Help > &About.
+// The control window's menu bar: File > Open Recordings Folder, Record Sound From (a submenu),
+// Save Skeleton Data and Save Depth (check items) and &Quit, and Help > &About.
 #pragma once
 
 #include <windows.h>

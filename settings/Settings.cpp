@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/Platform.h"
 #include "platform/ScopedHandle.h"
 
@@ -12,6 +14,10 @@ const wchar_t kLastPathKey[] = L"LastPath";
 const wchar_t kDefaultLastPath[] = L"output.mp4";
 const wchar_t kSaveSkeletonKey[] = L"SaveSkeletonData";
 const wchar_t kSaveDepthKey[] = L"SaveDepth";
+const wchar_t kSoundDeviceKey[] = L"SoundDevice";
+const wchar_t kSoundDeviceNameKey[] = L"SoundDeviceName";
+// Longer than any endpoint id or friendly name; a value of this length is taken as damaged.
+constexpr DWORD kSoundValueCapacity = 1024;
 
 // Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
 // existing file, or one that a racing writer made first, is left as it is.
@@ -106,4 +112,39 @@ void WriteSaveSkeletonData(bool on)
 void WriteSaveDepth(bool on)
 {
     WriteSetting(kSaveDepthKey, on ? L"1" : L"0");
+}
+
+bool ReadSoundDevice(std::wstring& id, std::wstring& name)
+{
+    id.clear();
+    name.clear();
+    const std::wstring iniPath = GetSettingsIniPath();
+    if (iniPath.empty()) {
+        return false;
+    }
+    // A default no stored value can equal tells a missing key from an empty one.
+    const wchar_t kMissing[] = L"\n";
+    std::vector<wchar_t> value(kSoundValueCapacity);
+    const auto read = [&](const wchar_t* key) {
+        const DWORD length = ::GetPrivateProfileStringW(kSection, key, kMissing, value.data(),
+                                                        kSoundValueCapacity, iniPath.c_str());
+        return length + 2 < kSoundValueCapacity ? std::wstring(value.data(), length)
+                                                : std::wstring(kMissing);
+    };
+    const std::wstring storedId = read(kSoundDeviceKey);
+    if (storedId == kMissing) {
+        return false;
+    }
+    id = storedId;
+    name = read(kSoundDeviceNameKey);
+    if (name == kMissing) {
+        name.clear();
+    }
+    return true;
+}
+
+void WriteSoundDevice(const std::wstring& id, const std::wstring& name)
+{
+    WriteSetting(kSoundDeviceKey, id.c_str());
+    WriteSetting(kSoundDeviceNameKey, name.c_str());
 }

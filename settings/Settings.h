@@ -31,3 +31,11 @@ bool ReadSaveDepth();
 
 // Stores the Save Depth switch as SaveDepth "1" or "0", as WriteSaveSkeletonData does.
 void WriteSaveDepth(bool on);
+
+// The kept sound device: its endpoint id (empty for none) and its name for messages. False,
+// both empty, when no choice was ever stored (a first run) or there is no settings file.
+bool ReadSoundDevice(std::wstring& id, std::wstring& name);
+
+// Stores the sound device as SoundDevice (the endpoint id, empty for none) and SoundDeviceName,
+// as WriteSaveSkeletonData does.
+void WriteSoundDevice(const std::wstring& id, const std::wstring& name);
