@@ -12,7 +12,9 @@ constexpr int kMaxFractionDigits = 6;
 constexpr int64_t kMaxFrameLimit =
     999999999ll * kTimelineFramesPerSecond + kTimelineFramesPerSecond;
 
-constexpr uint32_t kHandedRequestVersion = 1;
+constexpr uint32_t kHandedRequestVersion = 2;
+// A sound device's name, or the part of it that --sound gives, is at most this long.
+constexpr uint32_t kMaxSoundChars = 256;
 constexpr uint32_t kFlagRecord = 1;
 constexpr uint32_t kFlagStop = 2;
 constexpr uint32_t kFlagOverwrite = 4;
@@ -27,7 +29,7 @@ struct HandedRequestHeader {
     uint32_t depth;    // a SwitchChoice
     int64_t frameLimit;
     uint32_t pathChars;
-    uint32_t reserved;
+    uint32_t soundChars;
 };
 
 bool IsBlank(wchar_t c)
@@ -150,7 +152,8 @@ ParsedCommandLine ParseCommandLine(const wchar_t* arguments)
     for (size_t i = 0; i < split.size(); ++i) {
         const std::wstring option = Lowered(split[i]);
         const bool takesValue = option == L"--record" || option == L"--duration" ||
-                                option == L"--skeleton" || option == L"--depth";
+                                option == L"--skeleton" || option == L"--depth" ||
+                                option == L"--sound";
         const bool hasValue = i + 1 < split.size() && split[i + 1].rfind(L"--", 0) != 0;
         if (takesValue && !hasValue) {
             return NotUnderstood(split[i] + L" needs a value.");
@@ -177,6 +180,13 @@ ParsedCommandLine ParseCommandLine(const wchar_t* arguments)
             twice = choice != SwitchChoice::Unset;
             if (!ParseSwitch(value, choice)) {
                 return NotUnderstood(split[i - 1] + L" needs on or off, not: " + value);
+            }
+        } else if (option == L"--sound") {
+            twice = !request.sound.empty();
+            request.sound = value;
+            if (value.empty() || value.size() > kMaxSoundChars) {
+                return NotUnderstood(L"--sound needs a sound device's name (or part of it) or "
+                                     L"none.");
             }
         } else if (option == L"--overwrite" || option == L"--exit" || option == L"--stop" ||
                    option == L"--help") {
@@ -210,6 +220,8 @@ std::wstring UsageText()
            L"--duration SECONDS\tend the recording after this much video\n"
            L"--skeleton on|off\tsave skeleton data in this run (not remembered)\n"
            L"--depth on|off\tsave depth in this run (not remembered)\n"
+           L"--sound NAME|none\trecord sound from the device whose name is or holds NAME, "
+           L"or none, in this run (not remembered)\n"
            L"--overwrite\treplace the recording's files if they exist\n"
            L"--exit\tquit once the recording has ended and is saved\n"
            L"--stop\tstop the recording of the running copy\n"
@@ -235,11 +247,12 @@ std::vector<unsigned char> PackRequest(const ScriptRequest& request)
     header.depth = static_cast<uint32_t>(request.depth);
     header.frameLimit = request.frameLimit;
     header.pathChars = static_cast<uint32_t>(request.path.size());
-    std::vector<unsigned char> packed(sizeof(header) + request.path.size() * sizeof(wchar_t));
+    header.soundChars = static_cast<uint32_t>(request.sound.size());
+    const std::wstring texts = request.path + request.sound;
+    std::vector<unsigned char> packed(sizeof(header) + texts.size() * sizeof(wchar_t));
     std::memcpy(packed.data(), &header, sizeof(header));
-    if (!request.path.empty()) {
-        std::memcpy(packed.data() + sizeof(header), request.path.data(),
-                    request.path.size() * sizeof(wchar_t));
+    if (!texts.empty()) {
+        std::memcpy(packed.data() + sizeof(header), texts.data(), texts.size() * sizeof(wchar_t));
     }
     return packed;
 }
@@ -257,16 +270,16 @@ bool UnpackRequest(const void* data, std::size_t size, ScriptRequest& request)
         record == stop || header.skeleton > static_cast<uint32_t>(SwitchChoice::Off) ||
         header.depth > static_cast<uint32_t>(SwitchChoice::Off) || header.frameLimit < 0 ||
         header.frameLimit > kMaxFrameLimit || header.pathChars > kMaxTakePathChars ||
-        (header.pathChars == 0) == record ||
-        size != sizeof(header) + header.pathChars * sizeof(wchar_t)) {
+        (header.pathChars == 0) == record || header.soundChars > kMaxSoundChars ||
+        size != sizeof(header) + (header.pathChars + header.soundChars) * sizeof(wchar_t)) {
         return false;
     }
-    std::wstring path(header.pathChars, L'\0');
-    if (header.pathChars > 0) {
-        std::memcpy(&path[0], static_cast<const unsigned char*>(data) + sizeof(header),
-                    header.pathChars * sizeof(wchar_t));
+    std::wstring texts(header.pathChars + header.soundChars, L'\0');
+    if (!texts.empty()) {
+        std::memcpy(&texts[0], static_cast<const unsigned char*>(data) + sizeof(header),
+                    texts.size() * sizeof(wchar_t));
     }
-    if (path.find(L'\0') != std::wstring::npos) {
+    if (texts.find(L'\0') != std::wstring::npos) {
         return false;
     }
     request = ScriptRequest();
@@ -277,6 +290,7 @@ bool UnpackRequest(const void* data, std::size_t size, ScriptRequest& request)
     request.skeleton = static_cast<SwitchChoice>(header.skeleton);
     request.depth = static_cast<SwitchChoice>(header.depth);
     request.frameLimit = header.frameLimit;
-    request.path = path;
+    request.path = texts.substr(0, header.pathChars);
+    request.sound = texts.substr(header.pathChars);
     return true;
 }

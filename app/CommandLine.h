@@ -28,6 +28,7 @@ struct ScriptRequest {
     bool stop = false;         // --stop
     SwitchChoice skeleton = SwitchChoice::Unset;
     SwitchChoice depth = SwitchChoice::Unset;
+    std::wstring sound; // --sound: "none" or (part of) a device's name; empty when not given
 };
 
 struct ParsedCommandLine {
@@ -46,7 +47,7 @@ constexpr std::size_t kMaxTakePathChars = 259;
 std::vector<std::wstring> SplitArguments(const wchar_t* arguments);
 
 // Reads the options, case-insensitive: --record PATH, --duration SECONDS (a decimal number
-// greater than 0, with --record), --skeleton on|off, --depth on|off, --overwrite and --exit
+// greater than 0, with --record), --skeleton on|off, --depth on|off, --sound NAME|none, --overwrite and --exit
 // (with --record), --stop (alone) and --help. Anything else is not understood.
 ParsedCommandLine ParseCommandLine(const wchar_t* arguments);
 
@@ -57,7 +58,7 @@ std::wstring UsageText();
 bool ChosenSwitch(SwitchChoice choice, bool current);
 
 // A request handed to a running copy as WM_COPYDATA: this tag in dwData, and a versioned
-// fixed header followed by the UTF-16 path. Only the options travel, never anything to run.
+// fixed header followed by the UTF-16 path and sound name. Only the options travel, never anything to run.
 constexpr unsigned long kHandedRequestTag = 0x4E565251; // "NVRQ"
 // The running copy answers with the request's exit code added to this tag, so that a window
 // that does not know the request (and answers 0) is not taken for one that took it.
@@ -65,5 +66,5 @@ constexpr long kHandedAnswerTag = 0x4E560000;
 std::vector<unsigned char> PackRequest(const ScriptRequest& request);
 
 // Reads what PackRequest made. False for anything else: a wrong version or size, unknown
-// flags, a missing or overlong path, neither or both of record and stop.
+// flags, a missing or overlong path or sound name, neither or both of record and stop.
 bool UnpackRequest(const void* data, std::size_t size, ScriptRequest& request);

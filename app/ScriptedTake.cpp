@@ -4,6 +4,7 @@
 
 #include "app/ControlWindow.h"
 #include "app/Ids.h"
+#include "app/SoundChoice.h"
 #include "platform/Platform.h"
 #include "recording/Recording.h"
 #include "recording/TakeFiles.h"
@@ -107,6 +108,11 @@ bool TakeCommandLine(const wchar_t* arguments, int& exitCode)
             parsed.problem = L"--record needs a path of 1 to 259 characters.";
         }
     }
+    TakeSound sound;
+    if (parsed.understood && !request.sound.empty() &&
+        !ResolveSoundArgument(request.sound, sound, parsed.problem)) {
+        parsed.understood = false;
+    }
     if (!parsed.understood) {
         ShowUsage(parsed.problem);
         exitCode = kExitUsage;
@@ -130,7 +136,7 @@ bool TakeCommandLine(const wchar_t* arguments, int& exitCode)
     }
     g_startupRequest = request;
     g_startupRequestPending = request.record || request.skeleton != SwitchChoice::Unset ||
-                              request.depth != SwitchChoice::Unset;
+                              request.depth != SwitchChoice::Unset || !request.sound.empty();
     return true;
 }
 
