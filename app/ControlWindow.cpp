@@ -10,6 +10,7 @@
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
 #include "app/ScriptedTake.h"
+#include "app/SoundChoice.h"
 #include "app/StatusLine.h"
 #include "app/StatusLineControl.h"
 #include "app/TaskbarOverlay.h"
@@ -90,6 +91,7 @@ void OnCreate(HWND hwnd)
     std::wstring path = ReadLastPath();
     g_saveSkeletonData = ReadSaveSkeletonData();
     g_saveDepth = ReadSaveDepth();
+    LoadSoundChoice();
 
     HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
                                   200, 25, IDC_SHOW_COLOR);
@@ -162,6 +164,13 @@ std::wstring FolderPart(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(0, slash + 1);
 }
 
+// The file's name without its folder.
+std::wstring FileNamePart(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+}
+
 // The take to `path` has started: the buttons, the disk watch, the status line and the overlay
 // show it.
 void ShowTakeStarted(HWND hwnd, const std::wstring& path)
@@ -210,7 +219,7 @@ void OnStart(HWND hwnd)
     if (!ConfirmReplace(hwnd, path)) {
         return;
     }
-    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
+    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth, SoundForNextTake())) {
     case StartResult::Started:
         break;
     case StartResult::StillSaving:
@@ -280,6 +289,15 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
     NoteScriptRequest(request);
     g_saveSkeletonData = ChosenSwitch(request.skeleton, g_saveSkeletonData);
     g_saveDepth = SaveDepthForThisRun(g_saveDepth);
+    if (!request.sound.empty()) {
+        TakeSound sound;
+        std::wstring problem;
+        if (!ResolveSoundArgument(request.sound, sound, problem)) {
+            ShowFixedStatus(problem);
+            return kExitUsage;
+        }
+        SetSoundForThisRun(sound);
+    }
     if (!request.record) {
         return kExitTakeEnded;
     }
@@ -299,7 +317,7 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
         ShowFixedStatus(L"Not recorded, the file exists: " + existing);
         return kExitFileExists;
     }
-    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth)) {
+    switch (StartRecording(path, g_saveSkeletonData, g_saveDepth, SoundForNextTake())) {
     case StartResult::Started:
         break;
     case StartResult::StillSaving:
@@ -440,6 +458,7 @@ void OnCommand(HWND hwnd, int id, int notification)
         OnAbout(hwnd);
         break;
     default:
+        ChooseSoundFromMenu(id);
         break;
     }
 }
@@ -472,9 +491,12 @@ void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
     NoteTakeDataRate(take->bytes, take->framesInFile);
     // A failure's text stays; a take that started meanwhile shows its own line.
     if (IsStatusShowing(kSavingText)) {
-        const size_t slash = take->videoPath.find_last_of(L"\\/");
-        ShowFixedStatus(SavedStatus(take->framesInFile > 0 ? take->framesInFile : 0, take->dropped,
-                                    take->videoPath.substr(slash == std::wstring::npos ? 0 : slash + 1)));
+        const int64_t frames = take->framesInFile > 0 ? take->framesInFile : 0;
+        const std::wstring name = FileNamePart(take->videoPath);
+        ShowFixedStatus(take->soundFile.empty() || take->soundInVideo
+                            ? SavedStatus(frames, take->dropped, name)
+                            : SavedWithoutSoundStatus(frames, take->dropped, name,
+                                                      FileNamePart(take->soundFile)));
     }
     if (take->keptFirstName) {
         const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
@@ -517,6 +539,12 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         // The menu bar is given to the window only after its creation: the check mark is
         // brought up to date whenever the menu opens.
         ShowSwitchChecks(reinterpret_cast<HMENU>(wParam));
+        break;
+    case WM_INITMENUPOPUP:
+        // The sound devices are listed as they are when the submenu opens.
+        if (::GetMenuItemID(reinterpret_cast<HMENU>(wParam), 0) == IDM_SOUND_NONE) {
+            FillSoundMenu(reinterpret_cast<HMENU>(wParam));
+        }
         break;
     case WM_SIZE:
         PlaceStatusLine(hwnd);

@@ -1,8 +1,10 @@
 #include "app/StatusLine.h"
 
+#include <cmath>
 #include <cwchar>
 
 #include "recording/FrameTimeline.h"
+#include "recording/Recording.h"
 
 namespace {
 
@@ -18,6 +20,14 @@ double SecondsLeft(const DiskRoom& disk)
 std::wstring FreeSpace(const DiskRoom& disk)
 {
     return FormatBytes(disk.freeBytes) + L" free (" + FormatTimeLeft(SecondsLeft(disk)) + L")";
+}
+
+// "sound −18 dB": the peak, in whole dB, no lower than -99.
+std::wstring SoundLevel(double peakDb)
+{
+    const long db = peakDb > -99.0 ? std::lround(peakDb) : -99;
+    return L"sound " + std::wstring(db < 0 ? L"\u2212" : L"") + std::to_wstring(db < 0 ? -db : db) +
+           L" dB";
 }
 
 std::wstring Counts(int64_t frames, int64_t dropped)
@@ -82,17 +92,29 @@ std::wstring IdleStatus(const DiskRoom& disk)
 }
 
 StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
-                           const DiskRoom& disk)
+                           const DiskRoom& disk, const TakeSoundStatus* sound)
 {
     StatusText status;
     std::wstring line = L"REC " + Counts(frames, dropped);
     if (repeated > 0) {
         line += kDot + FormatCount(repeated) + L" repeated";
     }
+    const bool withSound = sound != nullptr && sound->chosen;
+    if (withSound && !sound->missingAtStart && !sound->deviceGone) {
+        line += kDot + SoundLevel(sound->peakDb);
+    }
     if (disk.known) {
-        line += kDot + FreeSpace(disk);
+        // With sound the line has room only for the free space.
+        line += kDot + (withSound ? FormatBytes(disk.freeBytes) + L" free" : FreeSpace(disk));
     }
     std::wstring warnings;
+    if (withSound && sound->missingAtStart) {
+        warnings += L"Warning: no sound device: " + sound->deviceName + L". ";
+    } else if (withSound && sound->deviceGone) {
+        warnings += L"Warning: the sound device is gone. ";
+    } else if (withSound && sound->silent) {
+        warnings += L"Warning: no sound is coming in. ";
+    }
     const int64_t due = frames + dropped;
     if (due > 0 && static_cast<double>(dropped) > kDroppedWarningShare * static_cast<double>(due)) {
         warnings += L"Warning: frames are being dropped. ";
@@ -108,4 +130,11 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
 std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName)
 {
     return L"Saved " + Counts(frames, dropped) + L": " + fileName;
+}
+
+std::wstring SavedWithoutSoundStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
+                                     const std::wstring& soundFileName)
+{
+    return SavedStatus(frames, dropped, fileName) + L" (no sound in the video; the sound is in " +
+           soundFileName + L")";
 }

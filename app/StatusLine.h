@@ -21,6 +21,8 @@ struct DiskRoom {
     double bytesPerSecond = kAssumedBytesPerSecond;
 };
 
+struct TakeSoundStatus;
+
 struct StatusText {
     std::wstring text;
     bool warning = false; // drawn in red
@@ -44,9 +46,17 @@ std::wstring IdleStatus(const DiskRoom& disk);
 // Recording: "REC 0:12:34 · 22,620 frames · 0 dropped · 41.2 GB free (about 9 h)", with
 // " · N repeated" after the dropped count when frames were repeated, and a warning in words at
 // the front when more than 1 % of the frames were dropped or the disk has under 5 minutes left.
+// With a take's `sound` that records: " · sound −18 dB" (its peak level) after the counts, the
+// free space without the time left, and a warning at the front when its device was absent at
+// the start, is gone, or sends only silence.
 StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
-                           const DiskRoom& disk);
+                           const DiskRoom& disk, const TakeSoundStatus* sound = nullptr);
 
 // After a take: "Saved 0:12:34 · 22,620 frames · 0 dropped: take.mp4_....mp4" (`fileName`
 // without its folder).
 std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName);
+
+// After a take whose sound could not be put into its video: "Saved ... (no sound in the video;
+// the sound is in take....sound.wav)".
+std::wstring SavedWithoutSoundStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
+                                     const std::wstring& soundFileName);

@@ -75,8 +75,9 @@ void RefreshStatusLine(const std::wstring& pathInBox)
         ShowStatus(IdleStatus(DiskRoomOf(pathInBox)), false);
     } else if (g_statusMode == StatusMode::Recording) {
         const TakeCounts counts = CurrentTakeCounts();
-        const StatusText status =
-            RecordingStatus(counts.frames, counts.dropped, counts.repeated, DiskRoomOf(g_takePath));
+        const TakeSoundStatus sound = CurrentTakeSound();
+        const StatusText status = RecordingStatus(counts.frames, counts.dropped, counts.repeated,
+                                                  DiskRoomOf(g_takePath), &sound);
         ShowStatus(status.text, status.warning);
     }
 }
