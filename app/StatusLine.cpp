@@ -95,18 +95,7 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
                            const DiskRoom& disk, const TakeSoundStatus* sound)
 {
     StatusText status;
-    std::wstring line = L"REC " + Counts(frames, dropped);
-    if (repeated > 0) {
-        line += kDot + FormatCount(repeated) + L" repeated";
-    }
     const bool withSound = sound != nullptr && sound->chosen;
-    if (withSound && !sound->missingAtStart && !sound->deviceGone) {
-        line += kDot + SoundLevel(sound->peakDb);
-    }
-    if (disk.known) {
-        // With sound the line has room only for the free space.
-        line += kDot + (withSound ? FormatBytes(disk.freeBytes) + L" free" : FreeSpace(disk));
-    }
     std::wstring warnings;
     if (withSound && sound->missingAtStart) {
         warnings += L"Warning: no sound device: " + sound->deviceName + L". ";
@@ -114,6 +103,23 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
         warnings += L"Warning: the sound device is gone. ";
     } else if (withSound && sound->silent) {
         warnings += L"Warning: no sound is coming in. ";
+    }
+    // With sound the line has room for less: the frame count and the time left go, and with a
+    // warning about the sound, all but the video's length.
+    std::wstring line = L"REC " + FormatVideoTime(frames);
+    if (!withSound) {
+        line = L"REC " + Counts(frames, dropped);
+    } else if (warnings.empty()) {
+        line += kDot + FormatCount(dropped) + L" dropped";
+    }
+    if (repeated > 0 && warnings.empty()) {
+        line += kDot + FormatCount(repeated) + L" repeated";
+    }
+    if (withSound && warnings.empty()) {
+        line += kDot + SoundLevel(sound->peakDb);
+    }
+    if (disk.known && warnings.empty()) {
+        line += kDot + (withSound ? FormatBytes(disk.freeBytes) + L" free" : FreeSpace(disk));
     }
     const int64_t due = frames + dropped;
     if (due > 0 && static_cast<double>(dropped) > kDroppedWarningShare * static_cast<double>(due)) {

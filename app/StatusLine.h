@@ -46,9 +46,9 @@ std::wstring IdleStatus(const DiskRoom& disk);
 // Recording: "REC 0:12:34 · 22,620 frames · 0 dropped · 41.2 GB free (about 9 h)", with
 // " · N repeated" after the dropped count when frames were repeated, and a warning in words at
 // the front when more than 1 % of the frames were dropped or the disk has under 5 minutes left.
-// With a take's `sound` that records: " · sound −18 dB" (its peak level) after the counts, the
-// free space without the time left, and a warning at the front when its device was absent at
-// the start, is gone, or sends only silence.
+// With a take's `sound`, a shorter line: "REC 0:12:34 · 0 dropped · sound −18 dB · 41.2 GB free"
+// (the peak level), or a warning and "REC 0:12:34" while its device, absent at the start, is
+// missing, is gone, or sends only silence.
 StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
                            const DiskRoom& disk, const TakeSoundStatus* sound = nullptr);
 

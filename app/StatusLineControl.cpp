@@ -58,6 +58,10 @@ void CreateStatusLine(HWND parent, int id)
     g_hwndStatus =
         ::CreateWindowExW(0, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    // The dialog font rather than the wider system font: a take's line with its sound and a
+    // warning in front stays within the window's width.
+    ::SendMessageW(g_hwndStatus, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)),
+                   FALSE);
     PlaceStatusLine(parent);
 }
 

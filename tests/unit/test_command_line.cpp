@@ -33,7 +33,7 @@ TEST(CommandLine, ReadsEveryOptionInAnyCase)
 {
     ParsedCommandLine parsed = ParseCommandLine(
         L"--RECORD \"D:\\rec\\s 01.mp4\" --Duration 60 --skeleton ON --depth off --Overwrite "
-        L"--EXIT");
+        L"--EXIT --Sound \"xbox NUI\"");
     ASSERT_TRUE(parsed.understood) << Narrow(parsed.problem);
     const ScriptRequest& request = parsed.request;
     EXPECT_TRUE(request.record && request.overwrite && request.exitWhenDone && !request.stop);
@@ -41,6 +41,7 @@ TEST(CommandLine, ReadsEveryOptionInAnyCase)
     EXPECT_EQ(request.frameLimit, 1800);
     EXPECT_EQ(request.skeleton, SwitchChoice::On);
     EXPECT_EQ(request.depth, SwitchChoice::Off);
+    EXPECT_EQ(request.sound, L"xbox NUI");
 
     // Seconds to whole frames at 30 a second, halves up.
     const std::pair<const wchar_t*, int64_t> durations[] = {
@@ -80,6 +81,7 @@ TEST(CommandLine, SaysWhatItDoesNotUnderstand)
         {L"--record a.mp4 --Skeleton yes", L"--Skeleton needs on or off, not: yes"},
         {L"--record a.mp4 --record b.mp4", L"--record is given twice."},
         {L"--record a.mp4 --exit --EXIT", L"--EXIT is given twice."},
+        {L"--sound none --sound mic", L"--sound is given twice."},
         {L"--duration 5", L"--duration, --overwrite and --exit go with --record."},
         {L"--exit", L"--duration, --overwrite and --exit go with --record."},
         {L"--stop --record a.mp4", L"--stop goes alone."},
@@ -104,6 +106,7 @@ TEST(CommandLine, HandsOverExactlyTheRequestAndRefusesAnythingElse)
     sent.exitWhenDone = true;
     sent.skeleton = SwitchChoice::Off;
     sent.depth = SwitchChoice::On;
+    sent.sound = L"Array (Xbox";
     std::vector<unsigned char> packed = PackRequest(sent);
     ScriptRequest received;
     ASSERT_TRUE(UnpackRequest(packed.data(), packed.size(), received));
@@ -112,6 +115,7 @@ TEST(CommandLine, HandsOverExactlyTheRequestAndRefusesAnythingElse)
     EXPECT_EQ(received.frameLimit, 1800);
     EXPECT_EQ(received.skeleton, SwitchChoice::Off);
     EXPECT_EQ(received.depth, SwitchChoice::On);
+    EXPECT_EQ(received.sound, sent.sound);
 
     ScriptRequest stop;
     stop.stop = true;
@@ -126,7 +130,7 @@ TEST(CommandLine, HandsOverExactlyTheRequestAndRefusesAnythingElse)
     packed.pop_back();
     EXPECT_FALSE(UnpackRequest(nullptr, 0, received));
     std::vector<unsigned char> altered = packed;
-    altered[0] = 2;
+    altered[0] = 1; // the version before sound names
     EXPECT_FALSE(UnpackRequest(altered.data(), altered.size(), received));
     altered = packed;
     altered[4] |= 2;

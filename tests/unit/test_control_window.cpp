@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/ControlLayout.h"
 #include "app/ControlWindow.h"
 #include "app/Ids.h"
 #include "app/Menu.h"
+#include "app/SoundChoice.h"
 #include "platform/Platform.h"
 #include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
@@ -38,14 +41,15 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
 {
     HMENU bar = CreateMainMenu();
     ASSERT_EQ(::GetMenuItemCount(bar), 2);
-    const std::wstring expected[] = {L"&File > Open Recordings Folder",
-                                     L"&File > Save Skeleton Data", L"&File > Save Depth",
-                                     L"&File > &Quit", L"&Help > &About"};
-    const UINT commands[] = {IDM_OPEN_FOLDER, IDM_SAVE_SKELETON, IDM_SAVE_DEPTH, IDM_QUIT,
-                             IDM_ABOUT};
-    const UINT menus[] = {0, 0, 0, 0, 1};
-    const UINT positions[] = {0, 1, 2, 3, 0};
-    for (int i = 0; i < 5; ++i) {
+    const std::wstring expected[] = {
+        L"&File > Open Recordings Folder", L"&File > Record Sound From",
+        L"&File > Save Skeleton Data",     L"&File > Save Depth",
+        L"&File > &Quit",                  L"&Help > &About"};
+    const UINT commands[] = {IDM_OPEN_FOLDER, static_cast<UINT>(-1), IDM_SAVE_SKELETON,
+                             IDM_SAVE_DEPTH,  IDM_QUIT,              IDM_ABOUT};
+    const UINT menus[] = {0, 0, 0, 0, 0, 1};
+    const UINT positions[] = {0, 1, 2, 3, 4, 0};
+    for (int i = 0; i < 6; ++i) {
         HMENU menu = ::GetSubMenu(bar, menus[i]);
         EXPECT_EQ(MenuText(bar, menus[i]) + L" > " + MenuText(menu, positions[i]), expected[i]);
         EXPECT_EQ(::GetMenuItemID(menu, positions[i]), commands[i]);
@@ -86,17 +90,23 @@ TEST(ControlWindow, FeedFlagCopiesTheBoxWhateverSendsTheCommand)
 
 std::wstring g_appData;
 
-TEST(ControlWindow, SaveSkeletonAndSaveDepthItemsShowAndStoreTheirSwitches)
+// Settings in a fresh folder of their own, as on a first run.
+void UseFreshSettings(const wchar_t* name)
 {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    g_appData =
-        std::wstring(temp) + L"nvr-control-test-" + std::to_wstring(::GetCurrentProcessId());
+    g_appData = std::wstring(temp) + name + std::to_wstring(::GetCurrentProcessId());
     ::CreateDirectoryW(g_appData.c_str(), nullptr);
+    ::DeleteFileW((g_appData + L"\\NimbraVIZ\\settings.ini").c_str());
     SetAppDataFolderQuery([](std::wstring& folder) {
         folder = g_appData;
         return true;
     });
+}
+
+TEST(ControlWindow, SaveSkeletonAndSaveDepthItemsShowAndStoreTheirSwitches)
+{
+    UseFreshSettings(L"nvr-control-test-");
     RegisterControlClass();
     // As at start-up: the window is created first, the menu bar given to it afterwards. The
     // two switches are stored opposite, so neither item reads the other's.
@@ -124,6 +134,78 @@ TEST(ControlWindow, SaveSkeletonAndSaveDepthItemsShowAndStoreTheirSwitches)
         ::DestroyWindow(window); // takes its menu with it
     }
     SetAppDataFolderQuery(nullptr);
+}
+
+std::vector<SoundDeviceInfo> g_devices;
+
+TEST(ControlWindow, RecordSoundFromListsTheDevicesOfTheMomentAndKeepsTheChoice)
+{
+    UseFreshSettings(L"nvr-sound-menu-test-");
+    SetSoundDeviceLister([] { return g_devices; });
+    RegisterControlClass();
+    const std::wstring kinect = L"Microphone Array (Xbox NUI Sensor)";
+    g_devices = {{L"{usb}", L"USB Headset", false}, {L"{kinect}", kinect, true}};
+    const auto newWindow = [] {
+        return ::CreateWindowExW(0, kControlWindowClass, kControlWindowTitle, WS_OVERLAPPEDWINDOW,
+                                 0, 0, kControlWindowWidth, kControlWindowHeight, nullptr, nullptr,
+                                 nullptr, nullptr);
+    };
+    HWND window = newWindow();
+    HMENU bar = CreateMainMenu();
+    ::SetMenu(window, bar);
+    HMENU sound = ::GetSubMenu(::GetSubMenu(bar, 0), 1);
+    // The items as the user sees them when the submenu opens, "*" on the checked one.
+    const auto opened = [window, sound] {
+        ::SendMessageW(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(sound), 1);
+        std::wstring items;
+        for (int i = 0; i < ::GetMenuItemCount(sound); ++i) {
+            const bool checked = (::GetMenuState(sound, i, MF_BYPOSITION) & MF_CHECKED) != 0;
+            items += (checked ? L"*" : L"") + MenuText(sound, i) + L"|";
+        }
+        return items;
+    };
+    std::wstring id;
+    std::wstring name;
+    // A first run picks the sensor's array and stores nothing until the user chooses.
+    EXPECT_EQ(opened(), L"None|USB Headset|*" + kinect + L" (sensor)|");
+    EXPECT_FALSE(ReadSoundDevice(id, name));
+    ::SendMessageW(window, WM_COMMAND, IDM_SOUND_FIRST, 0);
+    EXPECT_TRUE(ReadSoundDevice(id, name));
+    EXPECT_EQ(id + name, L"{usb}USB Headset");
+    // Unplugged, the kept device is still shown chosen; a device plugged in appears.
+    g_devices = {{L"{kinect}", kinect, true}, {L"{new}", L"Webcam", false}};
+    EXPECT_EQ(opened(), L"None|" + kinect + L" (sensor)|Webcam|*USB Headset (absent)|");
+    EXPECT_EQ(SoundForNextTake().deviceName, L"USB Headset");
+    ::SendMessageW(window, WM_COMMAND, IDM_SOUND_NONE, 0);
+    ::DestroyWindow(window);
+    // The next run keeps None, though the sensor's array is there.
+    window = newWindow();
+    EXPECT_TRUE(SoundForNextTake().deviceId.empty());
+    EXPECT_TRUE(ReadSoundDevice(id, name) && id.empty());
+    ::DestroyWindow(window);
+    SetSoundDeviceLister(nullptr);
+    SetAppDataFolderQuery(nullptr);
+}
+
+TEST(SoundChoice, ANameOrPartOfItPicksOneDeviceWhateverItsCase)
+{
+    const std::vector<SoundDeviceInfo> devices = {
+        {L"{1}", L"Microphone Array (Xbox NUI Sensor)", true},
+        {L"{2}", L"Microphone", false},
+        {L"{3}", L"Microphone (USB Headset)", false}};
+    SoundDeviceInfo match;
+    std::wstring problem;
+    const std::pair<const wchar_t*, const wchar_t*> picks[] = {
+        {L"xbox nui", L"{1}"}, {L"MICROPHONE", L"{2}"}, {L"headset)", L"{3}"}};
+    for (const auto& pick : picks) {
+        EXPECT_TRUE(MatchSoundDevice(devices, pick.first, match, problem));
+        EXPECT_EQ(match.id, pick.second);
+    }
+    EXPECT_FALSE(MatchSoundDevice(devices, L"micro", match, problem));
+    EXPECT_EQ(problem.rfind(L"--sound fits several sound devices: micro\nSound devices:\n  Micro", 0),
+              0u);
+    EXPECT_FALSE(MatchSoundDevice(devices, L"Kinect", match, problem));
+    EXPECT_EQ(problem.rfind(L"--sound names no sound device: Kinect\n", 0), 0u);
 }
 
 } // namespace

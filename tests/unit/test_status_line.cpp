@@ -11,6 +11,7 @@
 #include "app/Ids.h"
 #include "app/StatusLine.h"
 #include "platform/Platform.h"
+#include "recording/Recording.h"
 
 namespace {
 
@@ -58,6 +59,35 @@ TEST(StatusLine, WarnsAboveOnePercentDroppedAndUnderFiveMinutesOfDisk)
     EXPECT_NE(full.text.find(L"(about 4 min)"), std::wstring::npos);
 }
 
+TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
+{
+    TakeSoundStatus sound;
+    EXPECT_EQ(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text,
+              RecordingStatus(30, 0, 0, Disk(kGB)).text) << "no sound chosen";
+    sound.chosen = true;
+    sound.peakDb = -18.5;
+    sound.deviceName = L"Microphone Array (Xbox NUI Sensor)";
+    const StatusText level = RecordingStatus(22620, 0, 2, Disk(41 * kGB + kGB / 5), &sound);
+    EXPECT_EQ(level.text, L"REC 0:12:34 \u00B7 0 dropped \u00B7 2 repeated \u00B7 sound \u2212"
+                          L"19 dB \u00B7 41.2 GB free");
+    EXPECT_FALSE(level.warning);
+    sound.peakDb = -200;
+    EXPECT_NE(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text.find(L"sound \u2212" L"99 dB"),
+              std::wstring::npos);
+    // Each warning in turn, the one about the start before the others; no level with any.
+    const wchar_t* warnings[] = {L"Warning: no sound is coming in. REC 0:12:34",
+                                 L"Warning: the sound device is gone. REC 0:12:34",
+                                 L"Warning: no sound device: Microphone Array (Xbox NUI Sensor). "
+                                 L"REC 0:12:34"};
+    bool* flags[] = {&sound.silent, &sound.deviceGone, &sound.missingAtStart};
+    for (int i = 0; i < 3; ++i) {
+        *flags[i] = true;
+        const StatusText warned = RecordingStatus(22620, 0, 0, Disk(41 * kGB), &sound);
+        EXPECT_EQ(warned.text, warnings[i]);
+        EXPECT_TRUE(warned.warning);
+    }
+}
+
 uint64_t g_freeBytes = 0;
 std::wstring g_askedFor;
 std::wstring g_shownFolder;
@@ -98,6 +128,29 @@ TEST(StatusLine, ControlWindowReadsTheBoxsDiskAndOpensItsFolder)
     EXPECT_EQ(g_askedFor, folder + L"output.mp4");
     EXPECT_EQ(text().rfind(L"Ready. 3.0 GB free on ", 0), 0u);
     EXPECT_NE(text().find(L"(about 51 min)"), std::wstring::npos);
+
+    // A long take's line with sound, and each sound warning up to "REC", fit the window's width.
+    RECT room = {};
+    ::GetClientRect(status, &room);
+    HDC dc = ::GetDC(status);
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = ::SelectObject(dc, font != nullptr ? font : ::GetStockObject(SYSTEM_FONT));
+    TakeSoundStatus sound;
+    sound.chosen = true;
+    sound.peakDb = -18;
+    sound.deviceName = L"Microphone Array (Xbox NUI Sensor)";
+    for (int i = 0; i < 4; ++i) {
+        sound.silent = i == 1;
+        sound.deviceGone = i == 2;
+        sound.missingAtStart = i == 3;
+        std::wstring line = RecordingStatus(1079999, 12, 0, Disk(412 * kGB), &sound).text;
+        line = line.substr(0, i == 3 ? line.find(L" REC") : std::wstring::npos);
+        SIZE size = {};
+        ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        EXPECT_LE(size.cx, room.right) << std::string(line.begin(), line.end());
+    }
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(status, dc);
 
     // A new path in the box: its disk at once.
     g_freeBytes = 7 * kGB;
