@@ -136,3 +136,61 @@ class SoundDevice:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def read_wav(path):
+    """A WAV (RIFF or RF64) of 32-bit floats: ({tag, channels, rate, bits, mask, float}, the
+    interleaved samples as array('f'), the frame count the header gives)."""
+    with open(path, "rb") as file:
+        data = file.read()
+    chunks, at, header_frames = {}, 12, None
+    while at + 8 <= len(data):
+        name, size = data[at:at + 4], int.from_bytes(data[at + 4:at + 8], "little")
+        if name == b"ds64":
+            size64 = int.from_bytes(data[at + 16:at + 24], "little")
+        if name == b"data" and size == 0xFFFFFFFF:
+            size = size64
+        chunks[name] = data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    fmt = chunks[b"fmt "]
+    info = {"tag": int.from_bytes(fmt[0:2], "little"), "channels": int.from_bytes(fmt[2:4], "little"),
+            "rate": int.from_bytes(fmt[4:8], "little"), "bits": int.from_bytes(fmt[14:16], "little"),
+            "mask": int.from_bytes(fmt[20:24], "little") if len(fmt) >= 40 else None,
+            "float": fmt[24:26] == b"\x03\x00" if len(fmt) >= 40 else None}
+    samples = array.array("f")
+    body = chunks.get(b"data", b"")
+    samples.frombytes(body[:len(body) // 4 * 4])
+    header_frames = len(body) // (4 * info["channels"])
+    return info, samples, header_frames
+
+
+def onsets(samples, channels, channel=0, level=0.1, quiet=0.5, rate=16000):
+    """The frame indices where a burst begins in `channel`: above `level` after `quiet` s
+    below it."""
+    found, last = [], -10 ** 9
+    for k in range(channel, len(samples), channels):
+        if abs(samples[k]) > level:
+            frame = k // channels
+            if frame - last > quiet * rate:
+                found.append(frame)
+            last = frame
+    return found
+
+
+def decode_sound_track(mp4_path, rate=16000):
+    """The MP4's sound track decoded to mono floats at `rate`."""
+    out = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-i", mp4_path, "-map", "0:a:0",
+                          "-ac", "1", "-ar", str(rate), "-f", "f32le", "-"],
+                         capture_output=True, timeout=300, check=True).stdout
+    samples = array.array("f")
+    samples.frombytes(out)
+    return samples
+
+
+def stream_durations(mp4_path):
+    """{codec_type: duration in s} of the file's streams, as the container gives them."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                          "stream=codec_type,codec_name,duration", "-of", "csv=p=0", mp4_path],
+                         capture_output=True, timeout=60, check=True).stdout.decode()
+    return {kind: (name, float(duration)) for name, kind, duration in
+            (line.split(",") for line in out.split())}
