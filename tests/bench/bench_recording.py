@@ -4,13 +4,16 @@ take it prints the wall-clock time it ran, the frames in the file against the 30
 the sensor frames missing (in all and in the take's first second) and repeated, the frames the
 program dropped from its queue, the recorder's CPU time, and the start and stop latencies (to
 Start enabled again, and to the take saved under its final name, the rewrite into a standard
-MP4 included). Two last takes, as long as the longest, run with two tracked people and File >
+MP4 included). Two more takes, as long as the longest, run with two tracked people and File >
 Save Skeleton Data on, the second also with File > Save Depth, and also print the skeleton
-file's size and rows per second and the depth file's frames. Asserts nothing.
+file's size and rows per second and the depth file's frames. A last one, in a second run with
+a PulseAudio device (the sensor's array, 4 channels at 16 kHz) beside it, records all of that
+and sound, and prints the WAV's frames against those due and the gaps filled. Asserts nothing.
 
     NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
 (scripts/bench-recording sets all of that up.)"""
 
+import json
 import os
 import re
 import sys
@@ -18,7 +21,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from nvr import Driver, Recorder, Stage, env, video  # noqa: E402
+from nvr import Driver, Recorder, Stage, env, sound, video  # noqa: E402
 from nvr.recorder import IDM_QUIT, IDM_SAVE_DEPTH, IDM_SAVE_SKELETON  # noqa: E402
 from nvr.recording import (FINAL_NAME, FRAMES_PER_SECOND, FrameReport, Moment, Take,  # noqa: E402
                            relay_env, stage_files, wait_saved)
@@ -80,7 +83,23 @@ def print_skeleton_file(path, seconds):
     print(f"  skeleton rows              {rows:10d} ({rows / seconds:.1f} a second)")
 
 
-def bench_take(rec, stage, seconds, number, skeletons=False, depth=False):
+def print_sound(final_stem, video_seconds):
+    """The take's WAV against the frames its device was due to give, and the gaps filled."""
+    try:
+        with open(final_stem + ".take.json", encoding="utf-8") as take_file:
+            entry = json.load(take_file)["sound"]
+        _, _, frames = sound.read_wav(final_stem + ".sound.wav")
+    except (OSError, KeyError, ValueError) as error:
+        print(f"  no sound to measure: {error!r}")
+        return
+    due = video_seconds * entry["measured_rate"]
+    print(f"  sound frames in the WAV    {frames:10d}")
+    print(f"  sound frames due           {due:10.0f}  (video length x measured rate "
+          f"{entry['measured_rate']:.2f}; difference {frames - due:+.0f})")
+    print(f"  sound gaps filled          {entry['gaps']:10d} ({entry['gap_ms']} ms)")
+
+
+def bench_take(rec, stage, seconds, number, skeletons=False, depth=False, with_sound=False):
     name = f"bench{number}.mp4"
     take = Take(rec, name).start(CONNECT_TIMEOUT)
     cpu_before = cpu_seconds(rec.proc.pid)
@@ -91,7 +110,7 @@ def bench_take(rec, stage, seconds, number, skeletons=False, depth=False):
     finals = [n for n in stage_files(stage, re.escape(name) + "_.*")
               if FINAL_NAME.match(n) and n.endswith(".mp4")]
     print(f"take of {seconds:.0f} s" + (", saving skeleton data" if skeletons else "") +
-          (" and depth" if depth else ""))
+          (" and depth" if depth else "") + (" and sound" if with_sound else ""))
     print(f"  recorder CPU               {1000 * cpu / seconds:10.1f} ms a second")
     print(f"  wall-clock time recorded   {ran:10.3f} s (+-{1000 * uncertainty:.0f} ms; "
           f"Stop enabled to Stop clicked)")
@@ -111,6 +130,8 @@ def bench_take(rec, stage, seconds, number, skeletons=False, depth=False):
                                   "csv=p=0", mkv], 300).decode().strip()
         print(f"  depth frames in its file   {frames:>10}")
     report = FrameReport.of(video.decode_frame_numbers(stage.path(finals[0])))
+    if with_sound:
+        print_sound(stage.path(finals[0][:-len(".mp4")]), report.count / FRAMES_PER_SECOND)
     expected = FRAMES_PER_SECOND * ran
     print(f"  frames in the file         {report.count:10d}")
     print(f"  frames expected (30 x t)   {expected:10.1f}  "
@@ -154,7 +175,20 @@ def main(argv):
             rec.wait_exit(15.0)
         finally:
             rec.kill()
-    print(f"files kept in {stage.dir}")
+        # The switches stay on; with no sound device kept, the sensor's array is chosen.
+        with sound.SoundDevice() as device:
+            stage = Stage("bench_recording_sound")
+            rec = Recorder(stage, driver, extra_env=dict(
+                relay_env(stage), WINEDEBUG="-all,+debugstr", NVR_SIM_TRACKED="0,1",
+                **device.env))
+            try:
+                rec.start()
+                bench_take(rec, stage, max(lengths), 1, True, True, with_sound=True)
+                driver.command(rec.control, IDM_QUIT)
+                rec.wait_exit(15.0)
+            finally:
+                rec.kill()
+    print(f"files kept in {stage.dir} and beside it")
     return 0
 
 
