@@ -59,9 +59,9 @@ class SoundTests(RecorderTestCase):
         bursts = [b for b in device.bursts if host[0] + 0.1 < b < host[-1] - 0.1]
         self.assertGreaterEqual(len(bursts), 10, device.bursts)
 
-        # In the WAV: sample = offset + seconds after frame 0 x the measured rate.
+        # In the WAV: sample = (seconds after frame 0 - offset) x the measured rate.
         def index(wall):
-            return entry["offset_samples"] + (wall - host[0]) * entry["measured_rate"]
+            return (wall - host[0] - entry["offset_ms"] / 1000) * entry["measured_rate"]
         found = sound.onsets(samples, 4)
         wav_errors = [(f - index(b)) / 16000 for f, b in zip(found, bursts)]
         self.assertEqual(len(found), len(bursts), (found, bursts))
