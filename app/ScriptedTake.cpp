@@ -184,9 +184,9 @@ bool SaveDepthForThisRun(bool current)
     return ChosenSwitch(g_depthChoice, current);
 }
 
-std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth)
+std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth, bool sound)
 {
-    const TakeFiles files = TakeFilesFor(path, skeletons, depth);
+    const TakeFiles files = TakeFilesFor(path, skeletons, depth, sound);
     if (IsExistingFile(files.video.startPath)) {
         return files.video.startPath;
     }

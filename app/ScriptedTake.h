@@ -37,8 +37,9 @@ void NoteScriptRequest(const ScriptRequest& request);
 bool SaveDepthForThisRun(bool current);
 
 // The first of the files a take to `path` would make (the video, and the files written beside
-// it with `skeletons` or `depth`) that exists already; empty when none does.
-std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth);
+// it with `skeletons`, `depth` or `sound`) that exists already; empty when none does.
+std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth,
+                                   bool sound = false);
 
 // The control window `window` started the take of `request` to `path`: with a frame limit it is
 // stopped (as by Stop) once the limit's frames are recorded; its end gives the exit code.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The encoder program that the command lines start, found beside the recorder or on the PATH.
@@ -35,7 +36,24 @@ constexpr const wchar_t* kDepthPipeName = L"\\\\.\\pipe\\vuduvazidozu-depth";
 bool BuildDepthCommandLine(const std::wstring& path, int width, int height, wchar_t* buffer,
                            std::size_t capacity);
 
+// A take's sound for the rewrite: its WAVE file and where it lies on the video's clock.
+struct RewriteSound {
+    std::wstring wavPath;
+    int sampleRate = 0; // the file's nominal frames per second
+    int channels = 0;
+    double measuredRate = 0.0; // the device's frames per host second (0: take the nominal)
+    double offsetMs = 0.0;     // host time of the file's frame 0 minus the video's frame 0's
+    bool mono = false;         // mix every channel down to one
+    int64_t videoFrames = 0;   // the video's length in frames at 30 a second
+};
+
 // The rewrite's command line: `input` copied stream for stream into a new `output` with the
-// index in front. Fails (empty `line`) when a path holds a double quote.
+// index in front; with `sound`, the video is copied and the sound added as an AAC track as long
+// as the video. Fails (empty `line`) when a path holds a double quote.
 bool BuildRewriteCommandLine(const std::wstring& input, const std::wstring& output,
-                             std::wstring& line);
+                             std::wstring& line, const RewriteSound* sound = nullptr);
+
+// The filter that puts the sound on the video's clock: mixed down where asked, resampled from
+// the measured rate to the nominal one, shifted by the offset, and padded or cut to the video's
+// length.
+std::wstring SoundTrackFilter(const RewriteSound& sound);

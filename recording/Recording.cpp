@@ -15,6 +15,7 @@
 #include "recording/IsoTime.h"
 #include "recording/RecordingFileName.h"
 #include "recording/SkeletonCsv.h"
+#include "recording/SoundStream.h"
 
 namespace {
 
@@ -37,6 +38,9 @@ struct Take {
     std::wstring encoderProgram;
     bool savingSkeletons = false;
     uint64_t startedAt = 0; // UTC
+    std::shared_ptr<SoundStream> sound; // null without sound
+    TakeSound soundChoice;
+    bool soundMissing = false; // asked for, but the device could not be opened
 };
 Take g_take;
 
@@ -47,6 +51,7 @@ Take g_take;
 SRWLOCK g_feedLock = SRWLOCK_INIT;
 std::shared_ptr<FrameQueue> g_feedQueue;
 std::shared_ptr<FrameQueue> g_feedDepthQueue; // null without depth
+std::shared_ptr<SoundStream> g_feedSound;     // null without sound; told the time of frame 0
 FrameTimeline g_timeline;
 bool g_timelineStarted = false;
 uint64_t g_lastQueuedSequence = 0;
@@ -108,6 +113,7 @@ std::shared_ptr<FrameQueue> CloseFeed()
     FeedLock lock;
     queue.swap(g_feedQueue);
     g_feedDepthQueue.reset();
+    g_feedSound.reset();
     return queue;
 }
 
@@ -166,10 +172,21 @@ bool IsDepthAvailable()
 
 bool IsSavingTakeTo(const std::wstring& path)
 {
-    return IsFinishingAnyOf(TakeFilesFor(path, true, true));
+    return IsFinishingAnyOf(TakeFilesFor(path, true, true, true));
 }
 
-StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool saveDepth)
+// Ends a sound stream that a failed start made, within bounds, so its file can be removed.
+void EndStartedSound(std::shared_ptr<SoundStream>& sound)
+{
+    if (sound) {
+        SoundStreamReport report;
+        AwaitSoundStreamEnd(*sound, kEncoderExitWaitMs, report);
+        sound.reset();
+    }
+}
+
+StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool saveDepth,
+                           const TakeSound& sound)
 {
     if (IsSavingTakeTo(path)) {
         return StartResult::StillSaving;
@@ -186,7 +203,9 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
     Take take;
     QueryLocalTime(&take.start);
     take.startedAt = UtcNow();
-    take.files = TakeFilesFor(path, saveSkeletons, saveDepth);
+    const bool soundChosen = !sound.deviceId.empty();
+    take.files = TakeFilesFor(path, saveSkeletons, saveDepth, soundChosen);
+    take.soundChoice = sound;
     take.savingSkeletons = saveSkeletons;
     take.encoderProgram = FindProgramBesideOrOnPath(kEncoderProgram);
 
@@ -199,7 +218,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             made.push_back(SkeletonCsvPathFor(path));
         }
     }
-    if (saveSkeletons || saveDepth) {
+    if (saveSkeletons || saveDepth || soundChosen) {
         rows.frames =
             OpenRowFile<FramesCsvFile>(FramesCsvPathFor(path), FramesCsvOpen, FramesCsvClose);
         if (rows.frames) {
@@ -219,6 +238,16 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         }
         made.push_back(depthFile->startPath); // its encoder has it open (with -y)
     }
+    if (soundChosen) {
+        // A device that is not there leaves the take without sound; it goes on.
+        const std::wstring& soundPath = FindTakeFile(take.files, kSoundSuffix)->startPath;
+        HRESULT soundError = S_OK;
+        take.sound = StartSoundStream(sound.deviceId, soundPath, soundError);
+        take.soundMissing = !take.sound;
+        if (take.sound) {
+            made.push_back(soundPath);
+        }
+    }
     take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine, kFrameBytes,
                                     EncoderLostReport{g_reportWindow, g_faultMessage, takeId, 0},
                                     std::move(rows));
@@ -228,6 +257,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             EndEncoder(*take.depth);
             take.depth.reset();
         }
+        EndStartedSound(take.sound);
         DeleteStartedFiles(made);
         return StartResult::Failed;
     }
@@ -237,6 +267,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         FeedLock lock;
         g_feedQueue = EncoderStreamQueue(*g_take.video);
         g_feedDepthQueue = g_take.depth ? EncoderStreamQueue(*g_take.depth) : nullptr;
+        g_feedSound = g_take.sound;
         g_timelineStarted = false;
         g_framesRepeated.store(0);
         g_frameLimit.store(0);
@@ -253,6 +284,9 @@ bool StopRecording(TakeEnd why)
         return false;
     }
     std::shared_ptr<FrameQueue> queue = CloseFeed();
+    if (g_take.sound) {
+        BeginSoundStreamStop(*g_take.sound);
+    }
     TakeToFinish finish;
     finish.written = CloseEncoderInput(*g_take.video);
     if (g_take.depth) {
@@ -270,6 +304,10 @@ bool StopRecording(TakeEnd why)
     finish.end = why;
     finish.encoderProgram = g_take.encoderProgram;
     finish.savingSkeletons = g_take.savingSkeletons;
+    finish.sound = std::move(g_take.sound);
+    finish.soundDeviceId = g_take.soundChoice.deviceId;
+    finish.soundDeviceName = g_take.soundChoice.deviceName;
+    finish.soundMissingAtStart = g_take.soundMissing;
     finish.reportWindow = g_reportWindow;
     finish.reportMessage = g_finishedMessage;
     g_take = Take{};
@@ -283,6 +321,9 @@ void LeaveRecordingAtExit()
 {
     if (g_isRecording.load()) {
         CloseFeed();
+        if (g_take.sound) {
+            BeginSoundStreamStop(*g_take.sound);
+        }
         const FrameWriterResult written = CloseEncoderInput(*g_take.video);
         if (g_take.depth) {
             const FrameWriterResult depthWritten = CloseEncoderInput(*g_take.depth);
@@ -291,6 +332,7 @@ void LeaveRecordingAtExit()
         }
         AwaitEncoderEnd(*g_take.video, g_take.files.video.startPath, written.stalled, nullptr,
                         kEncoderExitWaitMs);
+        EndStartedSound(g_take.sound);
         g_take = Take{};
         g_isRecording.store(false);
     }
@@ -321,6 +363,24 @@ TakeCounts CurrentTakeCounts()
     counts.dropped = FrameQueueDropped(*queue);
     counts.repeated = g_framesRepeated.load();
     return counts;
+}
+
+TakeSoundStatus CurrentTakeSound()
+{
+    TakeSoundStatus status;
+    if (!g_isRecording.load() || g_take.soundChoice.deviceId.empty()) {
+        return status;
+    }
+    status.chosen = true;
+    status.deviceName = g_take.soundChoice.deviceName;
+    status.missingAtStart = g_take.soundMissing;
+    if (g_take.sound) {
+        const SoundStreamLevel level = SoundStreamLevelNow(*g_take.sound);
+        status.deviceGone = level.deviceGone;
+        status.silent = level.silent;
+        status.peakDb = level.peakDb;
+    }
+    return status;
 }
 
 std::wstring RunningTakeFile(const wchar_t* suffix)
@@ -375,6 +435,10 @@ void FeedRecording(const RenderedFrame& frame)
         if (FrameQueueHasRoom(*g_feedQueue) &&
             (!g_feedDepthQueue || FrameQueueHasRoom(*g_feedDepthQueue))) {
             FrameQueuePut(*g_feedQueue, frame, frame.pixels, due, !isNew);
+            if (g_feedSound && g_framesQueued == 0) {
+                // The take's video frame 0: its sound starts at the moment it was taken.
+                SoundStreamSetFrameZero(*g_feedSound, frame.takenTicks);
+            }
             if (g_feedDepthQueue) {
                 FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),
                               due, !isNew);

@@ -34,14 +34,23 @@ enum class StartResult {
 // of a take still being saved.
 bool IsSavingTakeTo(const std::wstring& path);
 
+// The sound a take records: a capture device by its endpoint id (empty: no sound) and its
+// friendly name.
+struct TakeSound {
+    std::wstring deviceId;
+    std::wstring deviceName;
+};
+
 // Starts a take to the full path `path`: checks the disk, creates the frame pipe, starts the
 // encoder and waits (bounded) until it has opened the pipe; then the take runs. With
 // `saveSkeletons` the take also writes its skeleton file beside the video, with `saveDepth` (and
-// a depth stream) its depth file through a second encoder, and with either its frames and take
-// files (a row file that can't be made does not stop the take). On failure nothing is left
-// behind (no pipe, no encoder, no handle, no file). Precondition: no take runs.
+// a depth stream) its depth file through a second encoder, with `sound` its sound file from that
+// device (a device that can't be opened leaves the take without sound, it does not stop it),
+// and with any of them its frames and take files (a row file that can't be made does not stop
+// the take). On failure nothing is left behind (no pipe, no encoder, no handle, no file).
+// Precondition: no take runs.
 StartResult StartRecording(const std::wstring& path, bool saveSkeletons = false,
-                           bool saveDepth = false);
+                           bool saveDepth = false, const TakeSound& sound = TakeSound{});
 
 // True when the sensor gives a depth stream that a take can save.
 bool IsDepthAvailable();
@@ -81,6 +90,19 @@ struct TakeCounts {
 // The running take's counts (all zero when none runs). Main thread; takes no lock that the
 // render or writer thread holds for more than a copy.
 TakeCounts CurrentTakeCounts();
+
+// What the status line tells of the running take's sound.
+struct TakeSoundStatus {
+    bool chosen = false;         // the take was asked to record sound
+    bool missingAtStart = false; // the device was absent at Start: no sound in this take
+    bool deviceGone = false;     // lost during the take; looked for again every 3 s
+    bool silent = false;         // 2 s of digital silence (or nothing) from a present device
+    double peakDb = -200.0;      // loudest channel over the last half second, dBFS
+    std::wstring deviceName;
+};
+
+// The running take's sound; all default when no take runs. Main thread.
+TakeSoundStatus CurrentTakeSound();
 
 // Main thread, after a successful start: the running take records `frames` video frames and
 // no more (0: no limit; every start clears it). Frames dropped for a full queue do not count,

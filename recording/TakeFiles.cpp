@@ -22,7 +22,7 @@ std::wstring TakeFileStem(const std::wstring& videoPath)
     return videoPath.substr(0, hasExtension ? dot : videoPath.size());
 }
 
-TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth)
+TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth, bool sound)
 {
     TakeFiles files;
     files.video.startPath = videoPath;
@@ -36,7 +36,10 @@ TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth)
     if (depth) {
         add(kDepthSuffix);
     }
-    if (skeleton || depth) {
+    if (sound) {
+        add(kSoundSuffix);
+    }
+    if (skeleton || depth || sound) {
         add(kFramesSuffix);
         add(kTakeInfoSuffix);
     }

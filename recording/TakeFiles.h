@@ -1,5 +1,5 @@
-// A take's files: the video and the files written beside it (skeleton, depth, frames and take
-// files), each under the name it was recorded with and the final name it gets at the end. They
+// A take's files: the video and the files written beside it (skeleton, depth, sound, frames and
+// take files), each under the name it was recorded with and the final name it gets at the end. They
 // are named together and moved together: all get their final names or all keep their start
 // names. A companion's name is the video's stem (its path without the last extension) and a
 // suffix of its own.
@@ -25,15 +25,17 @@ constexpr const wchar_t* kSkeletonSuffix = L".skeleton.csv";
 constexpr const wchar_t* kDepthSuffix = L".depth.mkv";
 constexpr const wchar_t* kFramesSuffix = L".frames.csv";
 constexpr const wchar_t* kTakeInfoSuffix = L".take.json";
+constexpr const wchar_t* kSoundSuffix = L".sound.wav";
 
 // `videoPath` without the extension of its last component ("D:\rec\take.mp4" gives
 // "D:\rec\take").
 std::wstring TakeFileStem(const std::wstring& videoPath);
 
 // The files of a take recorded to the full path `videoPath`: with a skeleton file when
-// `skeleton`, a depth file when `depth`, and the frames and take files when either; start names
-// only.
-TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth = false);
+// `skeleton`, a depth file when `depth`, a sound file when `sound`, and the frames and take files
+// when any of them; start names only.
+TakeFiles TakeFilesFor(const std::wstring& videoPath, bool skeleton, bool depth = false,
+                       bool sound = false);
 
 // The companion with `suffix`, or null.
 const TakeFile* FindTakeFile(const TakeFiles& files, const wchar_t* suffix);

@@ -8,11 +8,13 @@
 #include "platform/Platform.h"
 #include "platform/ProcessJob.h"
 #include "platform/ScopedHandle.h"
+#include "platform/SoundDevices.h"
 #include "recording/EncoderCommand.h"
 #include "recording/IsoTime.h"
 #include "recording/Mp4Frames.h"
 #include "recording/TakeInfo.h"
 #include "recording/SkeletonCsv.h"
+#include "recording/WavFile.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -22,6 +24,8 @@ constexpr DWORD kTerminationWaitMs = 2000;
 // However its output grows, a rewrite is ended after this long (a copy of hours of video takes
 // a minute or two).
 constexpr DWORD kRewriteLimitMs = 30 * 60 * 1000;
+// The sound's writer gets this long to write what it still holds (a slow disk) and close.
+constexpr DWORD kSoundEndWaitMs = 30000;
 
 std::atomic<bool> g_abandon{false};
 std::atomic<int> g_finishing{0};
@@ -80,10 +84,11 @@ int64_t FramesIn(const std::wstring& path, bool* indexInFront = nullptr)
 
 // Runs the rewrite of `input` into `output` with `program`, ending it when its output stops
 // growing or the program is ending. True when it ended by itself with exit code 0.
-bool RunRewrite(const std::wstring& program, const std::wstring& input, const std::wstring& output)
+bool RunRewrite(const std::wstring& program, const std::wstring& input, const std::wstring& output,
+                const RewriteSound* sound = nullptr)
 {
     std::wstring line;
-    if (!BuildRewriteCommandLine(input, output, line)) {
+    if (!BuildRewriteCommandLine(input, output, line, sound)) {
         return false;
     }
     JobProcess rewrite;
@@ -114,8 +119,10 @@ bool RunRewrite(const std::wstring& program, const std::wstring& input, const st
 
 // Rewrites the take's fragmented file into a standard MP4 under its final name when there is
 // room for it, and checks the copy: it must hold `expectedFrames` with its index in front. A copy
-// that fails the check is removed. True when the checked copy is there.
-bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames)
+// that fails the check is removed. True when the checked copy is there. With `sound`, the copy
+// also gets the take's sound.
+bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames,
+                  const RewriteSound* sound = nullptr)
 {
     const TakeFile& video = take.files.video;
     uint64_t size = 0;
@@ -124,7 +131,7 @@ bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames)
         !QueryFreeDiskSpace(video.finalPath, freeBytes) || freeBytes < size + kRewriteSpareBytes) {
         return false;
     }
-    const bool ran = RunRewrite(take.encoderProgram, video.startPath, video.finalPath);
+    const bool ran = RunRewrite(take.encoderProgram, video.startPath, video.finalPath, sound);
     bool indexInFront = false;
     if (ran && !g_abandon.load() && FramesIn(video.finalPath, &indexInFront) == expectedFrames &&
         indexInFront) {
@@ -136,8 +143,10 @@ bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames)
 
 // Gives the take's files their final names together: the checked standard copy of the video
 // or, failing that, the fragmented file itself, and the companions. Fills in where the video is
-// and whether the user is to be told that the files kept their start names.
-void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTake& finished)
+// and whether the user is to be told that the files kept their start names. With `sound` the
+// copy carries the take's sound when it can be made so, else it is made without.
+void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTake& finished,
+                   const RewriteSound* sound)
 {
     const TakeFiles& files = take.files;
     finished.videoPath = files.video.startPath;
@@ -149,8 +158,11 @@ void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTak
         finished.keptFirstName = names == FinalNames::CompanionTaken;
         return;
     }
-    if (RewriteVideo(take, expectedFrames)) {
+    // A copy with the sound that can't be made leaves the video without sound; the WAV stays.
+    finished.soundInVideo = sound != nullptr && RewriteVideo(take, expectedFrames, sound);
+    if (finished.soundInVideo || (!g_abandon.load() && RewriteVideo(take, expectedFrames))) {
         if (!MoveCompanions(files)) {
+            finished.soundInVideo = false;
             ::DeleteFileW(files.video.finalPath.c_str());
             finished.keptFirstName = true;
             return;
@@ -187,9 +199,60 @@ std::wstring NameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// The take's sound for the rewrite; null without a whole sound file.
+std::unique_ptr<RewriteSound> SoundForRewrite(const TakeToFinish& take,
+                                              const SoundStreamReport& report, int64_t videoFrames)
+{
+    const TakeFile* file = FindTakeFile(take.files, kSoundSuffix);
+    if (file == nullptr || report.frames <= 0 || videoFrames <= 0 ||
+        !IsExistingFile(file->startPath)) {
+        return nullptr;
+    }
+    auto sound = std::make_unique<RewriteSound>();
+    sound->wavPath = file->startPath;
+    sound->sampleRate = static_cast<int>(report.format.Format.nSamplesPerSec);
+    sound->channels = report.format.Format.nChannels;
+    sound->measuredRate = report.measuredRate;
+    sound->offsetMs = report.offsetMs;
+    // The sensor's array (and any other device of more than two) is heard as one mono mix; a
+    // stereo device stays stereo.
+    sound->mono = sound->channels != 2 || IsSensorArrayName(take.soundDeviceName);
+    sound->videoFrames = videoFrames;
+    return sound;
+}
+
+// The take file's sound entry.
+TakeSoundInfo SoundInfo(const TakeToFinish& take, const SoundStreamReport& report,
+                        const std::wstring& soundFile, bool inVideo)
+{
+    TakeSoundInfo info;
+    info.deviceId = take.soundDeviceId;
+    info.deviceName = take.soundDeviceName;
+    info.missingAtStart = take.soundMissingAtStart;
+    if (soundFile.empty()) {
+        return info;
+    }
+    const size_t slash = soundFile.find_last_of(L"\\/");
+    info.file = slash == std::wstring::npos ? soundFile : soundFile.substr(slash + 1);
+    info.channels = report.format.Format.nChannels;
+    info.sampleRate = static_cast<int>(report.format.Format.nSamplesPerSec);
+    info.sampleFormat = WavSampleFormatName(report.format);
+    info.channelMask = report.format.dwChannelMask;
+    info.samples = report.frames;
+    info.offsetMs = report.offsetMs;
+    info.measuredRate = report.measuredRate;
+    info.leadingSamples = report.leadingSilence;
+    for (const SoundInterval& gap : report.gaps) {
+        info.gaps.push_back(TakeSoundInterval{gap.from, gap.frames});
+    }
+    info.inVideo = inVideo;
+    return info;
+}
+
 // Writes the take file beside the video, wherever the video is now, naming the take's files as
 // they are there.
-void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
+void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
+                   const SoundStreamReport& sound)
 {
     const bool moved = finished.videoPath != take.files.video.startPath;
     const auto where = [&](const wchar_t* suffix) {
@@ -214,6 +277,7 @@ void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
         info.depthWidth = take.depthWidth;
         info.depthHeight = take.depthHeight;
     }
+    info.sound = SoundInfo(take, sound, finished.soundFile, finished.soundInVideo);
     const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
     WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
 }
@@ -258,6 +322,14 @@ FinishedTake FinishTake(TakeToFinish& take)
                         take.depthWritten.stalled, &g_abandon);
         take.depth.reset();
     }
+    SoundStreamReport sound;
+    if (take.sound) {
+        // A writer that can't finish in time leaves its file as its last header says.
+        if (!AwaitSoundStreamEnd(*take.sound, kSoundEndWaitMs, sound)) {
+            sound = SoundStreamReport{};
+        }
+        take.sound.reset();
+    }
 
     SYSTEMTIME end = {};
     QueryLocalTime(&end);
@@ -268,12 +340,19 @@ FinishedTake FinishTake(TakeToFinish& take)
     const bool whole = take.end == TakeEnd::Stopped && encoderEnd.finished;
     const int64_t expectedFrames = whole ? finished.framesHanded : framesInTake;
     if (!g_abandon.load()) {
-        MoveTakeFiles(take, expectedFrames, finished);
+        const std::unique_ptr<RewriteSound> rewriteSound =
+            SoundForRewrite(take, sound, expectedFrames);
+        MoveTakeFiles(take, expectedFrames, finished, rewriteSound.get());
     } else {
         finished.videoPath = take.files.video.startPath;
     }
+    if (const TakeFile* soundFile = FindTakeFile(take.files, kSoundSuffix)) {
+        const bool moved = finished.videoPath != take.files.video.startPath;
+        const std::wstring& path = moved ? soundFile->finalPath : soundFile->startPath;
+        finished.soundFile = IsExistingFile(path) ? path : std::wstring();
+    }
     if (FindTakeFile(take.files, kTakeInfoSuffix) != nullptr) {
-        WriteTakeFile(take, finished);
+        WriteTakeFile(take, finished, sound);
     }
     finished.framesInFile = FramesIn(finished.videoPath);
     finished.dropped = take.dropped;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "recording/EncoderStream.h"
+#include "recording/SoundStream.h"
 #include "recording/TakeFiles.h"
 
 // Why a take ended.
@@ -33,6 +34,8 @@ struct FinishedTake {
     int64_t dropped = 0;          // frames the encoder could not take in time
     uint64_t bytes = 0;           // the video's size
     std::wstring unsavedSkeletonFile; // a skeleton file that did not get every row, or empty
+    std::wstring soundFile;       // the take's sound file as it is on disk, or empty
+    bool soundInVideo = false;    // the standard MP4 carries the sound as an AAC track
 };
 
 // Everything the finishing needs of a take whose input has been closed.
@@ -50,6 +53,10 @@ struct TakeToFinish {
     TakeEnd end = TakeEnd::Stopped;
     std::wstring encoderProgram; // the take's ffmpeg.exe, which also rewrites its file
     bool savingSkeletons = false;
+    std::shared_ptr<SoundStream> sound; // null without sound; its stop has begun
+    std::wstring soundDeviceId;         // empty: the take was not asked to record sound
+    std::wstring soundDeviceName;
+    bool soundMissingAtStart = false;
     HWND reportWindow = nullptr; // gets `reportMessage` with a new FinishedTake* as lParam,
     UINT reportMessage = 0;      // which the receiver deletes
 };

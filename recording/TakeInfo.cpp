@@ -65,6 +65,49 @@ std::string Stream(const std::string& file, int width, int height, const char* p
            codec + "\", \"focal_length_px\": " + focal + "}";
 }
 
+std::string Fixed(const char* format, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof(text), format, value);
+    return text;
+}
+
+// The sound's entry.
+std::string SoundStream(const TakeSoundInfo& sound)
+{
+    std::string json = "{\"file\": " + FileName(sound.file) +
+                       ", \"device\": " + Quoted(Utf8(sound.deviceName)) +
+                       ", \"endpoint_id\": " + Quoted(Utf8(sound.deviceId)) +
+                       ", \"missing_at_start\": " + (sound.missingAtStart ? "true" : "false");
+    if (sound.file.empty()) {
+        return json + "}";
+    }
+    const double rate = sound.sampleRate > 0 ? sound.sampleRate : 1;
+    int64_t gapSamples = 0;
+    std::string gaps;
+    for (const TakeSoundInterval& gap : sound.gaps) {
+        gapSamples += gap.samples;
+        gaps += std::string(gaps.empty() ? "" : ", ") +
+                "{\"start_sample\": " + std::to_string(gap.startSample) +
+                ", \"samples\": " + std::to_string(gap.samples) +
+                ", \"start_s\": " + Fixed("%.3f", gap.startSample / rate) +
+                ", \"duration_s\": " + Fixed("%.3f", gap.samples / rate) + "}";
+    }
+    return json + ", \"channels\": " + std::to_string(sound.channels) +
+           ", \"sample_rate\": " + std::to_string(sound.sampleRate) +
+           ", \"sample_format\": " + Quoted(sound.sampleFormat) +
+           ", \"channel_mask\": " + std::to_string(sound.channelMask) +
+           ", \"samples\": " + std::to_string(sound.samples) +
+           ", \"offset_ms\": " + Fixed("%.3f", sound.offsetMs) +
+           ", \"frame0_sample\": " + Fixed("%.3f", -sound.offsetMs / 1000.0 * sound.measuredRate) +
+           ", \"measured_rate\": " + Fixed("%.4f", sound.measuredRate) +
+           ", \"leading_silence_samples\": " + std::to_string(sound.leadingSamples) +
+           ", \"gaps_filled\": " + std::to_string(sound.gaps.size()) +
+           ", \"gaps_total_ms\": " + Fixed("%.1f", gapSamples * 1000.0 / rate) +
+           ", \"without_sound\": [" + gaps + "]" +
+           ", \"in_video\": " + (sound.inVideo ? "true" : "false") + "}";
+}
+
 } // namespace
 
 std::string TakeInfoJson(const TakeInfo& info)
@@ -79,13 +122,18 @@ std::string TakeInfoJson(const TakeInfo& info)
     json += "  \"dropped\": " + std::to_string(info.dropped) + ",\r\n";
     json += "  \"files\": {\"video\": " + FileName(info.video) +
             ", \"skeleton\": " + FileName(info.skeleton) + ", \"depth\": " + FileName(info.depth) +
-            ", \"frames\": " + FileName(info.framesFile) + "},\r\n";
+            ", \"frames\": " + FileName(info.framesFile) +
+            (info.sound.deviceId.empty() ? "" : ", \"sound\": " + FileName(info.sound.file)) +
+            "},\r\n";
     json += "  \"streams\": {\r\n    \"color\": " +
             Stream(FileName(info.video), 640, 480, "yuv420p", "h264", kColorFocalLength640);
     if (info.depthWidth > 0) {
         json += ",\r\n    \"depth\": " +
                 Stream(FileName(info.depth), info.depthWidth, info.depthHeight, "gray16le", "ffv1",
                        info.depthWidth >= 640 ? kDepthFocalLength640 : kDepthFocalLength320);
+    }
+    if (!info.sound.deviceId.empty()) {
+        json += ",\r\n    \"sound\": " + SoundStream(info.sound);
     }
     json += "\r\n  }\r\n}\r\n";
     return json;

@@ -5,6 +5,31 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// The take's sound: the device, the file in its own format, and where the file lies on the
+// video's clock (sample index of a moment t s after video frame 0 on the host clock:
+// frame0Sample + t x measuredRate).
+struct TakeSoundInterval {
+    int64_t startSample = 0;
+    int64_t samples = 0;
+};
+struct TakeSoundInfo {
+    std::wstring deviceName;
+    std::wstring deviceId;       // empty: the take was not asked to record sound
+    bool missingAtStart = false; // the device was not there: no sound file
+    std::wstring file;           // empty when not written
+    int channels = 0;
+    int sampleRate = 0;
+    std::string sampleFormat; // "f32le", "s16le", ...
+    uint32_t channelMask = 0;
+    int64_t samples = 0;
+    double offsetMs = 0.0;               // host time of sample 0 minus that of video frame 0
+    double measuredRate = 0.0;           // device samples per host second, fitted over the take
+    int64_t leadingSamples = 0;          // silence before the device's first sample
+    std::vector<TakeSoundInterval> gaps; // silence filled where the device lost samples or was gone
+    bool inVideo = false;                // the standard MP4 carries it as an AAC track
+};
 
 struct TakeInfo {
     std::string start;          // ISO 8601 local times
@@ -18,6 +43,7 @@ struct TakeInfo {
     std::wstring framesFile;
     int depthWidth = 0;         // 0 without depth
     int depthHeight = 0;
+    TakeSoundInfo sound;        // no device id: no sound entry
 };
 
 // The runtime's nominal focal lengths in pixels.

@@ -134,6 +134,10 @@ bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wst
         }
         ++i;
         if (arg == L"-i") {
+            if (haveInput && command.remux && !IsPipeName(command.args[i])) {
+                command.moreInputs.push_back(i);
+                continue;
+            }
             if (haveInput) {
                 error = L"more than one input (-i) given";
                 return false;
@@ -207,14 +211,20 @@ std::string ShellQuote(const std::string& text)
 }
 
 std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
-                                const std::string& outputPath)
+                                const std::string& outputPath,
+                                const std::vector<std::string>& moreInputPaths)
 {
     std::string line = "/usr/bin/ffmpeg -nostdin -hide_banner -loglevel error";
     const size_t outputIndex = command.args.size() - 1;
     for (size_t i = 0; i < command.args.size(); ++i) {
-        const std::string arg = i == command.inputIndex ? inputPath
-                                : i == outputIndex      ? outputPath
-                                                        : ToUtf8(command.args[i]);
+        std::string arg = i == command.inputIndex ? inputPath
+                          : i == outputIndex      ? outputPath
+                                                  : ToUtf8(command.args[i]);
+        for (size_t m = 0; m < command.moreInputs.size() && m < moreInputPaths.size(); ++m) {
+            if (i == command.moreInputs[m]) {
+                arg = moreInputPaths[m];
+            }
+        }
         line += ' ';
         line += ShellQuote(arg);
     }

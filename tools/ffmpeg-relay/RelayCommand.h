@@ -11,15 +11,16 @@
 struct RelayCommand {
     std::vector<std::wstring> args;
     size_t inputIndex = 0;
-    bool remux = false;      // the input is a file, not a frame pipe
-    uint32_t frameBytes = 0; // one raw frame of a pipe input (-video_size, -pixel_format)
+    std::vector<size_t> moreInputs; // a remux's further file inputs (a take's sound)
+    bool remux = false;             // the input is a file, not a frame pipe
+    uint32_t frameBytes = 0;        // one raw frame of a pipe input (-video_size, -pixel_format)
 };
 
-// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, exactly one "-i",
-// and the output path last. An input named \\.\pipe\NAME is a frame pipe, whose frame size
-// comes from -video_size WxH (640x480 when not given) and -pixel_format bgra or gray16le (bgra when
-// not given) before it; any other input is a file to remux. Returns false with a message
-// otherwise.
+// Parses argv[1..argc-1]: options as "-name value" pairs or known lone flags, one "-i" (a remux
+// may name more files), and the output path last. An input named \\.\pipe\NAME is a frame pipe,
+// whose frame size comes from -video_size WxH (640x480 when not given) and -pixel_format bgra or
+// gray16le (bgra when not given) before it; any other input is a file to remux. Returns false with
+// a message otherwise.
 bool ParseRelayCommand(int argc, wchar_t** argv, RelayCommand& command, std::wstring& error);
 
 // The input (pipe name or file path) and the output path as given.
@@ -37,6 +38,7 @@ std::string ShellQuote(const std::string& text);
 
 // The arguments, as sh words, that run Debian's ffmpeg with the same options, reading `inputPath`
 // instead of the given input and writing `outputPath` (both UTF-8, as ffmpeg takes them) instead
-// of the given output.
+// of the given output; `moreInputPaths` replace a remux's further inputs, in order.
 std::string BuildEncoderCommand(const RelayCommand& command, const std::string& inputPath,
-                                const std::string& outputPath);
+                                const std::string& outputPath,
+                                const std::vector<std::string>& moreInputPaths = {});

@@ -478,9 +478,16 @@ int Remux(const RelayCommand& command)
         !LinuxPathOfArgument(OutputPath(command), unixOutput)) {
         return kExitFailure;
     }
+    std::vector<std::string> unixMoreInputs;
+    for (size_t index : command.moreInputs) {
+        unixMoreInputs.emplace_back();
+        if (!LinuxPathOfArgument(command.args[index], unixMoreInputs.back())) {
+            return kExitFailure;
+        }
+    }
     LinuxEncoder encoder;
-    if (!StartEncoderInHelperFolder(encoder, BuildEncoderCommand(command, unixInput, unixOutput),
-                                    false)) {
+    if (!StartEncoderInHelperFolder(
+            encoder, BuildEncoderCommand(command, unixInput, unixOutput, unixMoreInputs), false)) {
         return kExitFailure;
     }
     ScopedHandle fifo(OpenFifoForWriting(encoder));
