@@ -10,6 +10,7 @@
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
 #include "app/ScriptedTake.h"
+#include "app/SensorEvents.h"
 #include "app/StatusLine.h"
 #include "app/StatusLineControl.h"
 #include "app/TaskbarOverlay.h"
@@ -530,7 +531,16 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             UpdateStatus();
             return 0;
         }
+        if (wParam == IDT_SENSOR_START) {
+            OnSensorStartTimer(hwnd);
+            UpdateStatus();
+            return 0;
+        }
         break;
+    case WM_APP_SENSOR_STATUS:
+        OnSensorStatus(hwnd, wParam, lParam);
+        UpdateStatus();
+        return 0;
     case WM_APP_ENCODER_FAULT:
         OnEncoderFault(hwnd, wParam, lParam);
         return 0;
