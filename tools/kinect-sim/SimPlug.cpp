@@ -71,18 +71,18 @@ DWORD WINAPI PlugWatch(void*)
     }
 }
 
-// Reads NVR_SIM_PLUG once and, with a file named, starts the watch. g_plugLock held.
+// Once NVR_SIM_PLUG names a file, starts the watch on it. g_plugLock held.
 void StartWatch()
 {
     if (g_watchStarted) {
         return;
     }
-    g_watchStarted = true;
     const DWORD capacity = static_cast<DWORD>(std::size(g_plugPath));
     const DWORD length = ::GetEnvironmentVariableW(L"NVR_SIM_PLUG", g_plugPath, capacity);
     if (length == 0 || length >= capacity) {
         return;
     }
+    g_watchStarted = true;
     g_plugged.store(ReadPlugFile());
     // The watch runs as long as the process: it keeps the DLL loaded for good.
     HMODULE self = nullptr;
