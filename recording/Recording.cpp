@@ -131,9 +131,10 @@ std::vector<SensorGap> TakeSensorGaps()
     return gaps;
 }
 
-// Render thread, under g_feedLock: `count` video frames from `first` on, which hold `frame`
-// (`isNew` when its picture is new to the take). A time without the sensor lasts until a new
-// picture comes, whatever the sensor does meanwhile.
+// Render thread, under g_feedLock, for a frame the timeline called for: `count` video frames
+// from `first` on hold `frame` (0 when they were dropped; `isNew` when its picture is new to the
+// take). A time without the sensor lasts until a new picture comes, whether or not the video
+// gets it, whatever the sensor does meanwhile.
 void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int count)
 {
     const bool missing = frame.sensorMissingSince != 0;
@@ -141,7 +142,7 @@ void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int co
         g_sensorGaps.back().end = frame.takenAt;
         g_sensorGapOpen = false;
     }
-    if (!missing && !g_sensorGapOpen) {
+    if ((!missing && !g_sensorGapOpen) || count == 0) {
         return;
     }
     if (!g_sensorGapOpen) {
@@ -430,6 +431,7 @@ void FeedRecording(const RenderedFrame& frame)
             NoteSensorGap(frame, isNew, g_framesQueued, due);
             g_framesQueued += due;
         } else {
+            NoteSensorGap(frame, isNew, g_framesQueued, 0);
             FrameQueueCountDropped(*g_feedQueue, due);
             if (g_feedDepthQueue) {
                 FrameQueueCountDropped(*g_feedDepthQueue, due);

@@ -71,22 +71,22 @@ class SensorPlugTests(RecorderTestCase):
         inside, after = rows[first:first + count], rows[first + count]
         # The gap repeats the last picture, without skeletons, for about the time away; the
         # frame after it is a live picture of the sensor started again (its numbers begin anew).
+        start, end = (datetime.datetime.fromisoformat(gap[k]) for k in ("start", "end"))
+        live = (end - wall(returned)).total_seconds()
+        print(f"\npull to warning {warned * 1000:.0f} ms; return to live frames {live * 1000:.0f} ms; "
+              f"{info['dropped']} frames dropped")
+        self.assertLess(live, 2.0)
+        self.assertLess(abs((start - wall(pulled)).total_seconds()), 1.0, gap)
+        self.assertLess(abs(count / 30 - (end - start).total_seconds()), 0.5, gap)
         self.assertEqual({r["repeated"] for r in inside}, {1})
-        self.assertLess(abs(count / 30 - AWAY_SECONDS), 1.0, count)
         self.assertEqual(after["repeated"], 0)
         self.assertLess(after["color_frame"], 60, after)
         self.assertFalse(skeleton_frames & set(range(first, first + count)))
         self.assertIn(first + count + 30, skeleton_frames)
-        self.assertEqual({r["repeated"] for r in rows[first + count + 2:]}, {0})
-        start, end = (datetime.datetime.fromisoformat(gap[k]) for k in ("start", "end"))
-        self.assertLess(abs((start - wall(pulled)).total_seconds()), 1.0, gap)
         self.assertEqual(end, after["host_time"])
         self.assertEqual((datetime.datetime.fromisoformat(info["start"]),
                           datetime.datetime.fromisoformat(info["end"])),
                          (rows[0]["host_time"], rows[-1]["host_time"]))
-        live = (after["host_time"] - wall(returned)).total_seconds()
-        print(f"\npull to warning {warned * 1000:.0f} ms; return to live frames {live * 1000:.0f} ms")
-        self.assertLess(live, 2.0)
 
     def test_a_sensor_plugged_in_after_start_up_is_used(self):
         stage = self.make_stage()
