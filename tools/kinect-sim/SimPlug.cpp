@@ -13,6 +13,9 @@
 namespace {
 
 constexpr DWORD kPollMs = 5;
+// A sensor plugged in first reports that it is initialising, for this long, unusable meanwhile.
+constexpr DWORD kInitialisingMs = 150;
+constexpr HRESULT S_NUI_INITIALIZING = static_cast<HRESULT>(0x03010001);
 // How the runtime names the sensor: by its USB port, and as a device.
 constexpr const wchar_t* kInstanceName = L"USB\\VID_045E&PID_02C2\\6&2B8A3E1C&0&2";
 constexpr const wchar_t* kDeviceName = L"\\\\?\\USB#VID_045E&PID_02C2#6&2B8A3E1C&0&2";
@@ -42,6 +45,20 @@ bool ReadPlugFile()
     return read == 0 || first != '0';
 }
 
+void Report(HRESULT status)
+{
+    NuiStatusProc callback = nullptr;
+    void* user = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_plugLock);
+        callback = g_callback;
+        user = g_callbackUser;
+    }
+    if (callback != nullptr) {
+        callback(status, kInstanceName, kDeviceName, user);
+    }
+}
+
 // The runtime's thread that sees the plug change and reports it.
 DWORD WINAPI PlugWatch(void*)
 {
@@ -51,6 +68,10 @@ DWORD WINAPI PlugWatch(void*)
         if (plugged == g_plugged.load()) {
             continue;
         }
+        if (plugged) {
+            Report(S_NUI_INITIALIZING);
+            ::Sleep(kInitialisingMs);
+        }
         {
             std::lock_guard<std::mutex> lock(g_simLock);
             g_plugged.store(plugged);
@@ -58,16 +79,7 @@ DWORD WINAPI PlugWatch(void*)
                 g_simPhase = SimPhase::Unplugged;
             }
         }
-        NuiStatusProc callback = nullptr;
-        void* user = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(g_plugLock);
-            callback = g_callback;
-            user = g_callbackUser;
-        }
-        if (callback != nullptr) {
-            callback(plugged ? S_OK : E_NUI_DEVICE_NOT_CONNECTED, kInstanceName, kDeviceName, user);
-        }
+        Report(plugged ? S_OK : E_NUI_DEVICE_NOT_CONNECTED);
     }
 }
 
