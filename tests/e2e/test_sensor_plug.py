@@ -94,9 +94,13 @@ class SensorPlugTests(RecorderTestCase):
             self.wait_until(lambda: status_text(rec) == NO_SENSOR, 5.0, message=NO_SENSOR)
             self.assertTrue(rec.shows_black())
             returned = plug(stage, True)
+            self.wait_until(lambda: status_text(rec).startswith("Ready. "), 2.0, interval=0.02,
+                            message="the sensor started within 2 s")
+            started = time.time() - returned
+            # A screenshot takes a while here: the picture is judged with time to spare.
             self.wait_until(rec.shows_picture, 5.0, interval=0.05, message="the live picture")
-            print(f"\nplug-in to live picture within {time.time() - returned:.2f} s")
-            self.assertTrue(status_text(rec).startswith("Ready. "), status_text(rec))
+            print(f"\nplug-in to sensor started {started * 1000:.0f} ms, "
+                  f"to the picture seen on screen {time.time() - returned:.2f} s")
             # Pulled while idle: the line says so at once, the window keeps the last picture.
             plug(stage, False)
             self.wait_until(lambda: status_text(rec) == NO_SENSOR, 1.0, message=NO_SENSOR)
