@@ -10,6 +10,7 @@
 #include "app/Ids.h"
 #include "app/ReplaceConfirmation.h"
 #include "app/ScriptedTake.h"
+#include "app/SensorEvents.h"
 #include "app/SoundChoice.h"
 #include "app/StatusLine.h"
 #include "app/StatusLineControl.h"
@@ -558,7 +559,16 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             UpdateStatus();
             return 0;
         }
+        if (wParam == IDT_SENSOR_START) {
+            OnSensorStartTimer(hwnd);
+            UpdateStatus();
+            return 0;
+        }
         break;
+    case WM_APP_SENSOR_STATUS:
+        OnSensorStatus(hwnd, wParam, lParam);
+        UpdateStatus();
+        return 0;
     case WM_APP_ENCODER_FAULT:
         OnEncoderFault(hwnd, wParam, lParam);
         return 0;

@@ -33,3 +33,8 @@ constexpr UINT WM_APP_SCRIPT_REQUEST = WM_APP + 3;
 constexpr UINT_PTR IDT_DISK_WATCH = 1;
 constexpr UINT_PTR IDT_STATUS = 2;
 constexpr UINT_PTR IDT_FRAME_LIMIT = 3;
+
+// Posted from the sensor runtime's thread for each change of a sensor (SensorControl.h).
+constexpr UINT WM_APP_SENSOR_STATUS = WM_APP + 20;
+// Another try to start a sensor that was reported connected but did not start.
+constexpr UINT_PTR IDT_SENSOR_START = 20;

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "recording/FrameTimeline.h"
 #include "recording/Recording.h"
+#include "sensor/SensorControl.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ constexpr int kStatusMargin = 4;
 constexpr int kStatusCapacity = 512;
 
 enum class StatusMode { Idle, Recording, Fixed };
+
+constexpr const wchar_t* kNoSensorText =
+    L"No sensor. Plug the Kinect into USB and its power supply.";
+constexpr const wchar_t* kSensorMissingWarning = L"Warning: the sensor is disconnected. ";
 
 HWND g_hwndStatus = nullptr;
 StatusMode g_statusMode = StatusMode::Idle;
@@ -75,14 +80,27 @@ void PlaceStatusLine(HWND parent)
 
 void RefreshStatusLine(const std::wstring& pathInBox)
 {
+    // While the sensor is missing the idle line says what to do, and a take's line warns first.
+    const bool sensorMissing = SensorMissingSince() != 0;
     if (g_statusMode == StatusMode::Idle) {
-        ShowStatus(IdleStatus(DiskRoomOf(pathInBox)), false);
+        ShowStatus(sensorMissing ? kNoSensorText : IdleStatus(DiskRoomOf(pathInBox)), false);
     } else if (g_statusMode == StatusMode::Recording) {
         const TakeCounts counts = CurrentTakeCounts();
         const TakeSoundStatus sound = CurrentTakeSound();
-        const StatusText status = RecordingStatus(counts.frames, counts.dropped, counts.repeated,
-                                                  DiskRoomOf(g_takePath), &sound);
+        StatusText status = RecordingStatus(counts.frames, counts.dropped, counts.repeated,
+                                            DiskRoomOf(g_takePath), &sound);
+        if (sensorMissing) {
+            status.text = kSensorMissingWarning + status.text;
+            status.warning = true;
+        }
         ShowStatus(status.text, status.warning);
+    }
+}
+
+void ShowIdleStatus()
+{
+    if (g_statusMode == StatusMode::Fixed) {
+        g_statusMode = StatusMode::Idle;
     }
 }
 

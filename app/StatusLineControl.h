@@ -22,6 +22,9 @@ void RefreshStatusLine(const std::wstring& pathInBox);
 // From now on the line follows the take recording to `takePath`, until a fixed text.
 void ShowTakeStatus(const std::wstring& takePath);
 
+// Back to the idle line (the take's line while a take runs) at the next refresh.
+void ShowIdleStatus();
+
 // Shows `text` until the next take.
 void ShowFixedStatus(const std::wstring& text);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/ControlWindow.h"
+#include "app/Ids.h"
 #include "app/Menu.h"
 #include "app/OutputWindow.h"
 #include "app/ScriptedTake.h"
@@ -11,6 +12,7 @@
 #include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
+#include "sensor/SensorControl.h"
 
 namespace {
 
@@ -37,28 +39,6 @@ HWND CreateTopLevelWindow(HINSTANCE instance, const wchar_t* className, const wc
 {
     return ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                              width, height, nullptr, nullptr, instance, nullptr);
-}
-
-// Opens the depth-and-player-index stream at 640 x 480, or at 320 x 240 where the runtime
-// refuses that; without either, the recorder saves no depth.
-void OpenDepthStream()
-{
-    const struct {
-        int resolution;
-        int width;
-        int height;
-    } kSizes[] = {{NUI_IMAGE_RESOLUTION_640x480, 640, 480}, {NUI_IMAGE_RESOLUTION_320x240, 320, 240}};
-    for (const auto& size : kSizes) {
-        HANDLE stream = nullptr;
-        if (NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX, size.resolution, 0, 2,
-                               nullptr, &stream) >= 0 &&
-            stream != nullptr) {
-            g_depthStream = stream;
-            g_depthWidth = size.width;
-            g_depthHeight = size.height;
-            return;
-        }
-    }
 }
 
 // Asks the render thread to stop and waits for it, within a bound. Returns true when it ended.
@@ -97,13 +77,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
 
     // A missing runtime leaves every call failing, exactly as a missing sensor does.
     LoadKinectRuntime();
-    NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH_AND_PLAYER_INDEX | NUI_INITIALIZE_FLAG_USES_COLOR |
-                  NUI_INITIALIZE_FLAG_USES_SKELETON);
-    NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
-                       &g_colorStream);
-    OpenDepthStream();
-    g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
+    StartSensor();
+    WatchSensorStatus(control, WM_APP_SENSOR_STATUS);
     SetRenderedFrameSink(FeedRecording);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
     PostStartupRequest(control);
@@ -125,7 +100,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     }
     LeaveRecordingAtExit();
     ReleaseTaskbarOverlay();
-    NuiShutdown();
+    StopSensor();
     if (g_skeletonEvent != nullptr) {
         ::CloseHandle(g_skeletonEvent);
     }

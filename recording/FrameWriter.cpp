@@ -37,6 +37,8 @@ struct FrameWriter {
     std::atomic<bool> rowsComplete{false};
     std::atomic<bool> framesRowsComplete{false};
     std::atomic<int64_t> framesRepeated{0};
+    std::atomic<uint64_t> firstTakenAt{0};
+    std::atomic<uint64_t> lastTakenAt{0};
     std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
@@ -152,6 +154,10 @@ void RunWriter(FrameWriter& writer)
                 return;
             }
             const int64_t videoFrame = writer.framesWritten.fetch_add(1);
+            if (videoFrame == 0) {
+                writer.firstTakenAt.store(slot->takenAt);
+            }
+            writer.lastTakenAt.store(slot->takenAt);
             const bool repeated = copy > 0 || slot->repeats;
             if (repeated) {
                 writer.framesRepeated.fetch_add(1);
@@ -255,6 +261,8 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
     result.rowsComplete = ended && writer.rowsComplete.load();
     result.framesRowsComplete = ended && writer.framesRowsComplete.load();
     result.framesRepeated = writer.framesRepeated.load();
+    result.firstTakenAt = writer.firstTakenAt.load();
+    result.lastTakenAt = writer.lastTakenAt.load();
     result.framesWritten = writer.framesWritten.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;

@@ -49,6 +49,8 @@ struct FrameWriterResult {
     bool rowsComplete = false;   // it had a skeleton file, closed with every row in it
     bool framesRowsComplete = false; // the same for its frames file
     int64_t framesRepeated = 0;  // frames taken that repeat the colour picture before them
+    uint64_t firstTakenAt = 0;   // when the first and the last frame taken were fetched (UTC
+    uint64_t lastTakenAt = 0;    // FILETIME values; 0 without a frame or a fetch)
 };
 
 // The files a writer fills with a row for each video frame the encoder takes; either may be

@@ -1,9 +1,11 @@
 #include "recording/Recording.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
 
+#include "platform/HostClock.h"
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
 #include "recording/EncoderCommand.h"
@@ -62,6 +64,11 @@ std::atomic<int64_t> g_framesRepeated{0};
 std::atomic<int64_t> g_frameLimit{0};
 int64_t g_framesQueued = 0;
 std::atomic<bool> g_frameLimitReached{false};
+// The take's times without the sensor, the last still open while its picture has not returned;
+// and when the timeline began (UTC). Under g_feedLock.
+std::vector<SensorGap> g_sensorGaps;
+bool g_sensorGapOpen = false;
+uint64_t g_feedStartedAt = 0;
 
 // Holds g_feedLock for the scope it lives in.
 class FeedLock {
@@ -117,6 +124,43 @@ std::shared_ptr<FrameQueue> CloseFeed()
     return queue;
 }
 
+// Takes the take's times without the sensor, the open one ending now.
+std::vector<SensorGap> TakeSensorGaps()
+{
+    FeedLock lock;
+    if (g_sensorGapOpen) {
+        g_sensorGaps.back().end = PreciseUtcNow();
+        g_sensorGapOpen = false;
+    }
+    std::vector<SensorGap> gaps;
+    gaps.swap(g_sensorGaps);
+    return gaps;
+}
+
+// Render thread, under g_feedLock, for a frame the timeline called for: `count` video frames
+// from `first` on hold `frame` (0 when they were dropped; `isNew` when its picture is new to the
+// take). A time without the sensor lasts until a new picture comes, whether or not the video
+// gets it, whatever the sensor does meanwhile.
+void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int count)
+{
+    const bool missing = frame.sensorMissingSince != 0;
+    if (g_sensorGapOpen && !missing && isNew) {
+        g_sensorGaps.back().end = frame.takenAt;
+        g_sensorGapOpen = false;
+    }
+    if ((!missing && !g_sensorGapOpen) || count == 0) {
+        return;
+    }
+    if (!g_sensorGapOpen) {
+        SensorGap gap;
+        gap.start = std::max(frame.sensorMissingSince, g_feedStartedAt);
+        gap.firstFrame = first;
+        g_sensorGaps.push_back(gap);
+        g_sensorGapOpen = true;
+    }
+    g_sensorGaps.back().frames += count;
+}
+
 // A row file of the take, made at `path`; null when it can't be made (nothing is left there).
 template <typename File, typename Open, typename Close>
 std::unique_ptr<File> OpenRowFile(const std::wstring& path, Open open, Close close)
@@ -167,7 +211,8 @@ void SetRecordingReports(HWND window, UINT faultMessage, UINT finishedMessage)
 
 bool IsDepthAvailable()
 {
-    return g_depthStream != nullptr && g_depthWidth > 0 && g_depthHeight > 0;
+    // Known once a depth stream was open, also while the sensor is away.
+    return g_depthWidth > 0 && g_depthHeight > 0;
 }
 
 bool IsSavingTakeTo(const std::wstring& path)
@@ -273,6 +318,8 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         g_frameLimit.store(0);
         g_framesQueued = 0;
         g_frameLimitReached.store(false);
+        g_sensorGaps.clear();
+        g_sensorGapOpen = false;
     }
     g_isRecording.store(true);
     return StartResult::Started;
@@ -299,6 +346,7 @@ bool StopRecording(TakeEnd why)
     finish.depthWidth = g_take.depthWidth;
     finish.depthHeight = g_take.depthHeight;
     finish.startedAt = g_take.startedAt;
+    finish.sensorGaps = TakeSensorGaps();
     finish.files = g_take.files;
     finish.start = g_take.start;
     finish.end = why;
@@ -419,6 +467,7 @@ void FeedRecording(const RenderedFrame& frame)
     if (!g_timelineStarted) {
         FrameTimelineStart(g_timeline, now, TicksPerSecond());
         g_timelineStarted = true;
+        g_feedStartedAt = PreciseUtcNow();
         // A colour frame that was on screen before the take began is not new to it.
         g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
     }
@@ -443,8 +492,10 @@ void FeedRecording(const RenderedFrame& frame)
                 FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),
                               due, !isNew);
             }
+            NoteSensorGap(frame, isNew, g_framesQueued, due);
             g_framesQueued += due;
         } else {
+            NoteSensorGap(frame, isNew, g_framesQueued, 0);
             FrameQueueCountDropped(*g_feedQueue, due);
             if (g_feedDepthQueue) {
                 FrameQueueCountDropped(*g_feedDepthQueue, due);

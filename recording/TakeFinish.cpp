@@ -264,9 +264,9 @@ void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
         return IsExistingFile(path) ? path : std::wstring();
     };
     TakeInfo info;
-    info.start = FormatIsoLocalTime(take.startedAt);
-    info.end = FormatIsoLocalTime(UtcNow());
     info.frames = take.written.framesWritten;
+    SetTakeTimes(info, take.written.firstTakenAt, take.written.lastTakenAt, take.sensorGaps,
+                 take.startedAt);
     info.repeated = take.written.framesRepeated;
     info.dropped = take.dropped;
     info.video = NameOf(finished.videoPath);

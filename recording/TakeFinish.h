@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "recording/EncoderStream.h"
 #include "recording/SoundStream.h"
 #include "recording/TakeFiles.h"
+#include "recording/TakeInfo.h"
 
 // Why a take ended.
 enum class TakeEnd {
@@ -47,6 +49,7 @@ struct TakeToFinish {
     int depthWidth = 0;
     int depthHeight = 0;
     uint64_t startedAt = 0; // UTC, for the take file
+    std::vector<SensorGap> sensorGaps; // the times without the sensor
     int64_t dropped = 0;
     TakeFiles files;
     SYSTEMTIME start = {};

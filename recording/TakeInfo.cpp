@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Version.h"
 #include "platform/ScopedHandle.h"
+#include "recording/IsoTime.h"
 
 namespace {
 
@@ -120,6 +122,16 @@ std::string TakeInfoJson(const TakeInfo& info)
     json += "  \"frames\": " + std::to_string(info.frames) + ",\r\n";
     json += "  \"repeated\": " + std::to_string(info.repeated) + ",\r\n";
     json += "  \"dropped\": " + std::to_string(info.dropped) + ",\r\n";
+    json += "  \"sensor_missing\": [";
+    for (size_t i = 0; i < info.sensorGaps.size(); ++i) {
+        const SensorGap& gap = info.sensorGaps[i];
+        json += std::string(i == 0 ? "" : ",") + "\r\n    {\"start\": " +
+                Quoted(FormatIsoLocalTime(gap.start)) +
+                ", \"end\": " + Quoted(FormatIsoLocalTime(gap.end)) +
+                ", \"first_frame\": " + std::to_string(gap.firstFrame) +
+                ", \"frames\": " + std::to_string(gap.frames) + "}";
+    }
+    json += info.sensorGaps.empty() ? "],\r\n" : "\r\n  ],\r\n";
     json += "  \"files\": {\"video\": " + FileName(info.video) +
             ", \"skeleton\": " + FileName(info.skeleton) + ", \"depth\": " + FileName(info.depth) +
             ", \"frames\": " + FileName(info.framesFile) +
@@ -137,6 +149,30 @@ std::string TakeInfoJson(const TakeInfo& info)
     }
     json += "\r\n  }\r\n}\r\n";
     return json;
+}
+
+void SetTakeTimes(TakeInfo& info, uint64_t firstTakenAt, uint64_t lastTakenAt,
+                  std::vector<SensorGap> gaps, uint64_t startedAt)
+{
+    info.sensorGaps.clear();
+    for (SensorGap& gap : gaps) {
+        if (gap.firstFrame < info.frames) {
+            gap.frames = std::min(gap.frames, info.frames - gap.firstFrame);
+            info.sensorGaps.push_back(gap);
+        }
+    }
+    const bool beganWithout = !info.sensorGaps.empty() && info.sensorGaps.front().firstFrame == 0;
+    const bool endedWithout =
+        !info.sensorGaps.empty() &&
+        info.sensorGaps.back().firstFrame + info.sensorGaps.back().frames == info.frames;
+    uint64_t start = beganWithout || firstTakenAt == 0 ? 0 : firstTakenAt;
+    uint64_t end = endedWithout || lastTakenAt == 0 ? 0 : lastTakenAt;
+    if (!info.sensorGaps.empty()) {
+        start = start != 0 ? start : info.sensorGaps.front().start;
+        end = end != 0 ? end : info.sensorGaps.back().end;
+    }
+    info.start = FormatIsoLocalTime(start != 0 ? start : startedAt);
+    info.end = FormatIsoLocalTime(end != 0 ? end : start != 0 ? start : startedAt);
 }
 
 bool WriteTakeInfo(const std::wstring& path, const TakeInfo& info)

@@ -31,6 +31,16 @@ struct TakeSoundInfo {
     bool inVideo = false;                // the standard MP4 carries it as an AAC track
 };
 
+// A time of a take without the sensor: from when it went away (or the take began without it)
+// to when its picture returned (or the take ended), UTC FILETIME values, and the video frames
+// of that time, which repeat the last picture.
+struct SensorGap {
+    uint64_t start = 0;
+    uint64_t end = 0;
+    int64_t firstFrame = 0;
+    int64_t frames = 0;
+};
+
 struct TakeInfo {
     std::string start;          // ISO 8601 local times
     std::string end;
@@ -44,7 +54,15 @@ struct TakeInfo {
     int depthWidth = 0;         // 0 without depth
     int depthHeight = 0;
     TakeSoundInfo sound;        // no device id: no sound entry
+    std::vector<SensorGap> sensorGaps;
 };
+
+// Sets `info`'s start, end and sensor gaps for a video of info.frames frames whose first and
+// last frames were fetched at `firstTakenAt` and `lastTakenAt` (0: never fetched): the take
+// begins and ends with them, or with the gap it began or ended in. Gaps are cut to the frames
+// the video holds; `startedAt` stands in when there is neither a frame nor a gap.
+void SetTakeTimes(TakeInfo& info, uint64_t firstTakenAt, uint64_t lastTakenAt,
+                  std::vector<SensorGap> gaps, uint64_t startedAt);
 
 // The runtime's nominal focal lengths in pixels.
 constexpr double kColorFocalLength640 = 531.15;

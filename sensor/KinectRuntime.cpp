@@ -15,13 +15,17 @@ struct RuntimeExports {
     NuiSkeletonTrackingEnableFn skeletonTrackingEnable = nullptr;
     NuiSkeletonGetNextFrameFn skeletonGetNextFrame = nullptr;
     NuiTransformSmoothFn transformSmooth = nullptr;
+    NuiSetDeviceStatusCallbackFn setDeviceStatusCallback = nullptr; // may be missing
+    NuiGetSensorCountFn getSensorCount = nullptr;                   // may be missing
 };
 
-// Bound once on the main thread before the render thread starts; cleared by NuiShutdown under
-// the lock, so a render pass can never call into a runtime that has been shut down.
+// Bound once on the main thread before the render thread starts. g_sensorOpen is set by a
+// successful NuiInitialize and cleared by NuiShutdown under the lock, so a render pass can never
+// call into a sensor that has been shut down.
 std::recursive_mutex g_runtimeLock;
 RuntimeExports g_runtime;
 bool g_runtimeBound = false;
+bool g_sensorOpen = false;
 
 template <typename Fn> bool BindExport(HMODULE module, WORD ordinal, Fn& slot)
 {
@@ -63,6 +67,11 @@ bool LoadKinectRuntime()
         ::FreeLibrary(module);
         return false;
     }
+    // Older runtimes lack these; they are bound by name, which is how they are published.
+    exports.setDeviceStatusCallback = reinterpret_cast<NuiSetDeviceStatusCallbackFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "NuiSetDeviceStatusCallback")));
+    exports.getSensorCount = reinterpret_cast<NuiGetSensorCountFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "NuiGetSensorCount")));
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     g_runtime = exports;
     g_runtimeBound = true;
@@ -72,14 +81,19 @@ bool LoadKinectRuntime()
 HRESULT NuiInitialize(DWORD flags)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.initialize(flags) : E_NUI_DEVICE_NOT_CONNECTED;
+    if (!g_runtimeBound) {
+        return E_NUI_DEVICE_NOT_CONNECTED;
+    }
+    const HRESULT result = g_runtime.initialize(flags);
+    g_sensorOpen = g_sensorOpen || result >= 0;
+    return result;
 }
 
 HRESULT NuiImageStreamOpen(int imageType, int resolution, DWORD frameFlags, DWORD frameLimit,
                            HANDLE nextFrameEvent, HANDLE* streamOut)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.imageStreamOpen(imageType, resolution, frameFlags, frameLimit,
+    return g_sensorOpen ? g_runtime.imageStreamOpen(imageType, resolution, frameFlags, frameLimit,
                                                       nextFrameEvent, streamOut)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
@@ -87,44 +101,65 @@ HRESULT NuiImageStreamOpen(int imageType, int resolution, DWORD frameFlags, DWOR
 HRESULT NuiImageStreamGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME** frameOut)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.imageStreamGetNextFrame(stream, waitMs, frameOut)
+    return g_sensorOpen ? g_runtime.imageStreamGetNextFrame(stream, waitMs, frameOut)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.imageStreamReleaseFrame(stream, frame)
+    return g_sensorOpen ? g_runtime.imageStreamReleaseFrame(stream, frame)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.skeletonTrackingEnable(nextFrameEvent, flags)
+    return g_sensorOpen ? g_runtime.skeletonTrackingEnable(nextFrameEvent, flags)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.skeletonGetNextFrame(waitMs, frame)
+    return g_sensorOpen ? g_runtime.skeletonGetNextFrame(waitMs, frame)
                           : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH_PARAMETERS* params)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    return g_runtimeBound ? g_runtime.transformSmooth(frame, params) : E_NUI_DEVICE_NOT_CONNECTED;
+    return g_sensorOpen ? g_runtime.transformSmooth(frame, params) : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 void NuiShutdown()
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
-    if (g_runtimeBound) {
+    if (g_sensorOpen) {
         g_runtime.shutdown();
-        g_runtimeBound = false;
+        g_sensorOpen = false;
     }
+}
+
+bool NuiSetDeviceStatusCallback(NuiStatusProc callback, void* user)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
+    if (!g_runtimeBound || g_runtime.setDeviceStatusCallback == nullptr) {
+        return false;
+    }
+    g_runtime.setDeviceStatusCallback(callback, user);
+    return true;
+}
+
+int NuiSensorCount()
+{
+    std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
+    int count = 0;
+    if (!g_runtimeBound || g_runtime.getSensorCount == nullptr ||
+        g_runtime.getSensorCount(&count) < 0) {
+        return -1;
+    }
+    return count;
 }
 
 bool NuiShutdownWithin(DWORD timeoutMs)

@@ -1,6 +1,6 @@
 // The sensor runtime, bound at start-up from Kinect10.dll by export ordinal. Each call below
-// forwards to the runtime; without the DLL or an export, or after NuiShutdown, a call reaches
-// nothing and fails as it would with no sensor attached.
+// forwards to the runtime; without the DLL or an export, or outside a successful NuiInitialize
+// and its NuiShutdown, a call reaches nothing and fails as it would with no sensor attached.
 #pragma once
 
 #include "sensor/NuiApi.h"
@@ -26,8 +26,16 @@ HRESULT NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame);
 HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame,
                            const NUI_TRANSFORM_SMOOTH_PARAMETERS* params);
 
-// Shuts the runtime down. No call reaches the runtime afterwards: later calls fail at once.
+// Shuts the sensor down after a successful NuiInitialize. No call but NuiInitialize reaches the
+// runtime afterwards: the others fail at once until the next successful NuiInitialize.
 void NuiShutdown();
+
+// Registers the runtime's device status callback. False when the runtime has none (it then
+// never reports a change).
+bool NuiSetDeviceStatusCallback(NuiStatusProc callback, void* user);
+
+// The number of sensors the runtime sees; -1 when it can't tell.
+int NuiSensorCount();
 
 // NuiShutdown for a process whose render thread could not be stopped: waits at most `timeoutMs`
 // for a caller that holds KinectRuntimeLock. Returns false, leaving the runtime as it is, when

@@ -142,6 +142,8 @@ constexpr int NUI_SKELETON_POSITION_ONLY = 1;
 constexpr int NUI_SKELETON_TRACKED = 2;
 constexpr HRESULT E_NUI_FRAME_NO_DATA = static_cast<HRESULT>(0x83010001);
 constexpr HRESULT E_NUI_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x83010014);
+// A per-frame call while the sensor is away: HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
+constexpr HRESULT E_NUI_DEVICE_GONE = static_cast<HRESULT>(0x8007048F);
 
 // The exports, with the ordinals at which the runtime publishes them.
 using NuiInitializeFn = HRESULT(WINAPI*)(DWORD flags);
@@ -156,6 +158,13 @@ using NuiSkeletonTrackingEnableFn = HRESULT(WINAPI*)(HANDLE nextFrameEvent, DWOR
 using NuiSkeletonGetNextFrameFn = HRESULT(WINAPI*)(DWORD waitMs, NUI_SKELETON_FRAME* frame);
 using NuiTransformSmoothFn = HRESULT(WINAPI*)(NUI_SKELETON_FRAME* frame,
                                               const NUI_TRANSFORM_SMOOTH_PARAMETERS* params);
+
+// Bound by name, and only where the runtime has them: the device status of sensors that come and
+// go. The callback runs on a thread of the runtime's, once per change of any sensor.
+using NuiStatusProc = void(CALLBACK*)(HRESULT status, const OLECHAR* instanceName,
+                                      const OLECHAR* uniqueDeviceName, void* user);
+using NuiSetDeviceStatusCallbackFn = void(WINAPI*)(NuiStatusProc callback, void* user);
+using NuiGetSensorCountFn = HRESULT(WINAPI*)(int* count);
 
 constexpr WORD NUI_ORDINAL_IMAGE_STREAM_GET_NEXT_FRAME = 11;
 constexpr WORD NUI_ORDINAL_IMAGE_STREAM_OPEN = 12;

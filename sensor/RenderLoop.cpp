@@ -6,6 +6,7 @@
 #include "platform/HostClock.h"
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
+#include "sensor/SensorControl.h"
 #include "sensor/SkeletonOverlay.h"
 
 HWND g_hwndOutput = nullptr;
@@ -78,13 +79,15 @@ int64_t NowMs()
 // Takes the next frame of `stream` and hands its locked pixels to `copy`, which returns whether
 // it took them; the frame is unlocked and released at once. Returns true when `copy` took them,
 // with the frame's number and time stamp.
+// `stream` is read under the runtime's lock, which its owner holds to change it.
 template <typename Copy>
-bool TakeImageFrame(HANDLE stream, Copy copy, DWORD& frameNumber, int64_t& timeMs)
+bool TakeImageFrame(const HANDLE& stream, Copy copy, DWORD& frameNumber, int64_t& timeMs)
 {
     // The lock keeps the runtime from being shut down between the fetch and the release.
     std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
     const NUI_IMAGE_FRAME* frame = nullptr;
-    if (NuiImageStreamGetNextFrame(stream, 0, &frame) < 0 || frame == nullptr) {
+    if (stream == nullptr || NuiImageStreamGetNextFrame(stream, 0, &frame) < 0 ||
+        frame == nullptr) {
         return false;
     }
     bool copied = false;
@@ -128,9 +131,11 @@ bool FetchColorFrame()
 // Copies one depth frame into g_depthFrame, row by row. Returns true when one was copied.
 bool FetchOneDepthFrame()
 {
-    const size_t rowBytes = static_cast<size_t>(g_depthWidth) * sizeof(USHORT);
-    const auto copy = [rowBytes](const NUI_LOCKED_RECT& locked) {
-        if (locked.Pitch < static_cast<INT>(rowBytes)) {
+    const auto copy = [](const NUI_LOCKED_RECT& locked) {
+        // Called under the runtime's lock, which guards the size too.
+        const size_t rowBytes = static_cast<size_t>(g_depthWidth) * sizeof(USHORT);
+        if (g_depthWidth * g_depthHeight > kDepthMaxPixels ||
+            locked.Pitch < static_cast<INT>(rowBytes)) {
             return false;
         }
         for (int row = 0; row < g_depthHeight; ++row) {
@@ -149,9 +154,6 @@ bool FetchOneDepthFrame()
 // Brings g_depthFrame up to the newest depth frame the runtime holds.
 void FetchNewestDepthFrame()
 {
-    if (g_depthStream == nullptr || g_depthWidth * g_depthHeight > kDepthMaxPixels) {
-        return;
-    }
     for (int taken = 0; taken < kDepthFramesPerFetch && FetchOneDepthFrame(); ++taken) {
     }
 }
@@ -270,6 +272,10 @@ void HandOn(bool fetchedNow)
         frame.depthTimeMs = g_depthTimeMs;
         frame.takenAt = g_frameTakenAt;
         frame.takenTicks = g_frameTakenTicks;
+        frame.sensorMissingSince = SensorMissingSince();
+        if (frame.sensorMissingSince != 0) {
+            frame.skeletons = nullptr;
+        }
         g_sink(frame);
     }
 }
@@ -283,6 +289,10 @@ void SetRenderedFrameSink(RenderedFrameSink sink)
 
 void RenderPass()
 {
+    if (SensorMissingSince() != 0) {
+        // The last figures are not drawn again, nor written, once the sensor has gone.
+        g_haveSkeletons = false;
+    }
     if (FetchSkeletonFrame()) {
         g_skeletonsUnshown = true;
     }

@@ -15,8 +15,10 @@ constexpr DWORD kRenderPassSleepMs = 16;
 // A skeleton frame older than this is no longer drawn.
 constexpr int64_t kSkeletonShownMs = 500;
 
-// The render thread's inputs. The handles are set before the thread starts and never again;
-// the colour feed flag is written by the control window's checkbox and read on every pass.
+// The render thread's inputs. The stream handles and the depth size are set by the sensor's
+// start and cleared by its stop (SensorControl) under KinectRuntimeLock, and read by the render
+// thread only under it; the skeleton event is made before the thread starts and kept. The colour
+// feed flag is written by the control window's checkbox and read on every pass.
 extern HWND g_hwndOutput;
 extern HANDLE g_colorStream;
 extern HANDLE g_skeletonEvent;
@@ -50,6 +52,9 @@ struct RenderedFrame {
     // same moment on the performance counter (HostTicks), which sound and a lab's clock share.
     uint64_t takenAt;
     int64_t takenTicks;
+    // Since when the sensor is missing (UTC, as takenAt), 0 while it runs: the picture is the
+    // last one it gave, and there are no skeletons.
+    uint64_t sensorMissingSince;
 };
 
 // Receives the frame buffer on the render thread; must return at once.

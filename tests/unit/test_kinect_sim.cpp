@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "sensor/KinectRuntime.h"
 #include "tests/support/FrameCode.h"
@@ -172,6 +174,79 @@ TEST(KinectSim, DepthFramesCarryTheirNumberAndTrackedPlayersBesideColour)
     for (const char* line : {"depth_handed=2\n", "depth_released=2\n", "outstanding=0\n"}) {
         EXPECT_NE(counts.find(line), std::string::npos) << line << " not in:\n" << counts;
     }
+}
+
+// A pulled sensor: every call of its session fails at once, the status callback says so, and
+// after its return frames come only once the session has been shut down and started again.
+std::vector<HRESULT> g_statuses;
+std::mutex g_statusLock;
+
+void CALLBACK KeepStatus(HRESULT status, const OLECHAR* instance, const OLECHAR*, void*)
+{
+    std::lock_guard<std::mutex> lock(g_statusLock);
+    g_statuses.push_back(instance != nullptr && instance[0] != L'\0' ? status : E_FAIL);
+}
+
+bool AwaitStatus(HRESULT status)
+{
+    for (int i = 0; i < 100; ++i, ::Sleep(10)) {
+        std::lock_guard<std::mutex> lock(g_statusLock);
+        if (!g_statuses.empty() && g_statuses.back() == status) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Plug(const std::wstring& path, const char* state)
+{
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << state;
+}
+
+TEST(KinectSim, APulledSensorFailsItsSessionUntilStartedAgain)
+{
+    const std::wstring plugPath = TempPath(L"nvr-sim-plug-");
+    Plug(plugPath, "1");
+    ::SetEnvironmentVariableW(L"NVR_SIM_PLUG", plugPath.c_str());
+    ASSERT_TRUE(LoadKinectRuntime());
+    ASSERT_TRUE(NuiSetDeviceStatusCallback(KeepStatus, nullptr));
+    ASSERT_EQ(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR), S_OK);
+    HANDLE stream = nullptr;
+    ASSERT_EQ(NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
+                                 &stream),
+              S_OK);
+    const NUI_IMAGE_FRAME* frame = nullptr;
+    ASSERT_EQ(NuiImageStreamGetNextFrame(stream, 500, &frame), S_OK);
+    ASSERT_EQ(NuiImageStreamReleaseFrame(stream, frame), S_OK);
+    EXPECT_EQ(NuiSensorCount(), 1);
+
+    Plug(plugPath, "0");
+    ASSERT_TRUE(AwaitStatus(E_NUI_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(NuiImageStreamGetNextFrame(stream, 100, &frame), E_NUI_DEVICE_GONE);
+    EXPECT_EQ(NuiSensorCount(), 0);
+    Plug(plugPath, "1");
+    ASSERT_TRUE(AwaitStatus(S_OK));
+    EXPECT_EQ(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR), S_OK);
+    EXPECT_EQ(NuiImageStreamGetNextFrame(stream, 100, &frame), E_NUI_DEVICE_GONE);
+    NuiShutdown();
+    ASSERT_EQ(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR), S_OK);
+    ASSERT_EQ(NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
+                                 &stream),
+              S_OK);
+    ASSERT_EQ(NuiImageStreamGetNextFrame(stream, 500, &frame), S_OK);
+    EXPECT_EQ(NuiImageStreamReleaseFrame(stream, frame), S_OK);
+
+    // Absent from the start: no session until it is plugged in.
+    NuiShutdown();
+    Plug(plugPath, "0");
+    ASSERT_TRUE(AwaitStatus(E_NUI_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR), E_NUI_DEVICE_NOT_CONNECTED);
+    Plug(plugPath, "1");
+    ASSERT_TRUE(AwaitStatus(S_OK));
+    EXPECT_EQ(NuiInitialize(NUI_INITIALIZE_FLAG_USES_COLOR), S_OK);
+    NuiShutdown();
+    ::SetEnvironmentVariableW(L"NVR_SIM_PLUG", nullptr);
+    ::DeleteFileW(plugPath.c_str());
 }
 
 } // namespace

@@ -86,4 +86,44 @@ TEST(TakeFiles, TakeFileNamesEveryFileAndTheDepthFocalLengthForItsSize)
     EXPECT_NE(TakeInfoJson(info).find(entry), std::string::npos);
 }
 
+// The take runs from its first video frame's fetch to its last one's; a take that begins or
+// ends without the sensor runs from or to that gap's edge. Gaps past the frames the video holds
+// (frames never handed over) are cut off.
+TEST(TakeFiles, TakeTimesComeFromTheFramesOrTheGapsAtTheEdges)
+{
+    const uint64_t second = 10000000;
+    const uint64_t t0 = 133000000000000000ull; // 2022-06-17
+    const auto times = [&](uint64_t first, uint64_t last, std::vector<SensorGap> gaps) {
+        TakeInfo info;
+        info.frames = 300;
+        SetTakeTimes(info, first, last, std::move(gaps), t0);
+        return info;
+    };
+    const TakeInfo plain = times(t0 + second, t0 + 11 * second, {});
+    EXPECT_EQ(plain.start, FormatIsoLocalTime(t0 + second));
+    EXPECT_EQ(plain.end, FormatIsoLocalTime(t0 + 11 * second));
+
+    const SensorGap middle{t0 + 3 * second, t0 + 5 * second, 60, 60};
+    const TakeInfo between = times(t0 + second, t0 + 11 * second, {middle});
+    EXPECT_EQ(between.end, FormatIsoLocalTime(t0 + 11 * second));
+    ASSERT_EQ(between.sensorGaps.size(), 1u);
+    const std::string json = TakeInfoJson(between);
+    EXPECT_NE(json.find("\"sensor_missing\": [\r\n    {\"start\": \"" +
+                        FormatIsoLocalTime(middle.start) + "\", \"end\": \"" +
+                        FormatIsoLocalTime(middle.end) + "\", \"first_frame\": 60, \"frames\": 60}"),
+              std::string::npos)
+        << json;
+
+    // The first and last pictures are older than the gaps that hold them.
+    const SensorGap atStart{t0 + 2 * second, t0 + 4 * second, 0, 60};
+    const SensorGap atEnd{t0 + 9 * second, t0 + 12 * second, 250, 90};
+    const TakeInfo edges = times(t0, t0 + 8 * second, {atStart, middle, atEnd});
+    EXPECT_EQ(edges.start, FormatIsoLocalTime(atStart.start));
+    EXPECT_EQ(edges.end, FormatIsoLocalTime(atEnd.end));
+    ASSERT_EQ(edges.sensorGaps.size(), 3u);
+    EXPECT_EQ(edges.sensorGaps[2].frames, 50);
+    EXPECT_EQ(times(t0, t0, {SensorGap{t0, t0, 300, 5}}).sensorGaps.size(), 0u);
+    EXPECT_NE(TakeInfoJson(plain).find("\"sensor_missing\": [],"), std::string::npos);
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "tools/kinect-sim/SimFigure.h"
 #include "tools/kinect-sim/SimFrameClock.h"
 #include "tools/kinect-sim/SimImageStream.h"
+#include "tools/kinect-sim/SimPlug.h"
 #include "tools/kinect-sim/SimSkeleton.h"
 
 #include <cwchar>
@@ -98,6 +99,8 @@ HRESULT SimCheckUsable()
         return S_OK;
     case SimPhase::NoSensor:
         return E_NUI_DEVICE_NOT_CONNECTED;
+    case SimPhase::Unplugged:
+        return E_NUI_DEVICE_GONE;
     case SimPhase::Fresh:
         SimCount(kCountCallsBeforeInitialize);
         return kShutDownResult;
@@ -117,9 +120,13 @@ HRESULT WINAPI NuiInitialize(DWORD flags)
     if (g_simPhase == SimPhase::Running) {
         return S_OK;
     }
+    if (g_simPhase == SimPhase::Unplugged) {
+        // As if running: the session's frames never come back without a NuiShutdown first.
+        return SimIsPlugged() ? S_OK : E_NUI_DEVICE_NOT_CONNECTED;
+    }
     g_simSettings = ReadSettings();
     SimReadCountsPath();
-    if (g_simSettings.noSensor) {
+    if (g_simSettings.noSensor || !SimIsPlugged()) {
         g_simPhase = SimPhase::NoSensor;
         return E_NUI_DEVICE_NOT_CONNECTED;
     }

@@ -11,6 +11,7 @@ enum class SimPhase {
     Running,  // initialised with a sensor
     NoSensor, // NuiInitialize reported that no sensor is attached
     ShutDown, // NuiShutdown called
+    Unplugged, // the running session's sensor was pulled: it stays dead until NuiShutdown
 };
 
 // Settings read from the environment at each NuiInitialize.
