@@ -409,7 +409,8 @@ void OnCommand(HWND hwnd, int id, int notification)
     switch (id) {
     case IDC_PATH_EDIT:
         if (notification == EN_CHANGE) {
-            UpdateStatus();
+            // Its disk is read once the box has not changed for half a second.
+            ::SetTimer(hwnd, IDT_PATH_SETTLED, 500, nullptr);
         }
         break;
     case IDM_OPEN_FOLDER:
@@ -469,19 +470,22 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
 void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
 {
     g_lastTakePath = take->videoPath;
-    NoteTakeDataRate(take->bytes, take->framesInFile);
-    // A failure's text stays; a take that started meanwhile shows its own line.
+    NoteTakeDataRate(take->takeBytes, take->framesInFile);
+    // A failure's text stays; a take that started meanwhile shows its own line. A fault found
+    // while saving comes first.
     if (IsStatusShowing(kSavingText)) {
         const size_t slash = take->videoPath.find_last_of(L"\\/");
-        ShowFixedStatus(SavedStatus(take->framesInFile > 0 ? take->framesInFile : 0, take->dropped,
-                                    take->videoPath.substr(slash == std::wstring::npos ? 0 : slash + 1)));
+        const std::wstring saved =
+            SavedStatus(take->framesInFile > 0 ? take->framesInFile : 0, take->dropped,
+                        take->videoPath.substr(slash == std::wstring::npos ? 0 : slash + 1),
+                        take->rewritten);
+        ShowFixedStatus(take->fault.empty() ? saved : take->fault + L" " + saved);
     }
     if (take->keptFirstName) {
         const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
         TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
-    if (!take->unsavedSkeletonFile.empty()) {
-        const std::wstring text = L"Skeleton data could not be saved:\n" + take->unsavedSkeletonFile;
+    for (const std::wstring& text : take->unsavedFiles) {
         TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
     NoteTakeFinished(*take);
@@ -530,7 +534,19 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             UpdateStatus();
             return 0;
         }
+        if (wParam == IDT_PATH_SETTLED) {
+            ::KillTimer(hwnd, IDT_PATH_SETTLED);
+            UpdateStatus();
+            return 0;
+        }
         break;
+    case WM_APP_FREE_SPACE:
+        // A new reading: shown at once, and a take's disk that is nearly full ends the take.
+        RefreshStatusLine(PathInBox(), false);
+        if (IsRecording()) {
+            OnDiskWatch(hwnd);
+        }
+        return 0;
     case WM_APP_ENCODER_FAULT:
         OnEncoderFault(hwnd, wParam, lParam);
         return 0;

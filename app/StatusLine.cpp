@@ -10,8 +10,8 @@ constexpr const wchar_t* kDot = L" \u00B7 ";
 
 double SecondsLeft(const DiskRoom& disk)
 {
-    return disk.bytesPerSecond > 0 ? static_cast<double>(disk.freeBytes) / disk.bytesPerSecond
-                                   : 0.0;
+    const uint64_t room = disk.freeBytes > disk.floorBytes ? disk.freeBytes - disk.floorBytes : 0;
+    return disk.bytesPerSecond > 0 ? static_cast<double>(room) / disk.bytesPerSecond : 0.0;
 }
 
 // "41.2 GB free (about 9 h)"
@@ -105,7 +105,9 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
     return status;
 }
 
-std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName)
+std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
+                         bool standard)
 {
-    return L"Saved " + Counts(frames, dropped) + L": " + fileName;
+    return (standard ? L"Saved " : L"Saved (as recorded: the standard copy could not be made) ") +
+           Counts(frames, dropped) + L": " + fileName;
 }

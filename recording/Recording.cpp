@@ -1,9 +1,11 @@
 #include "recording/Recording.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/FreeSpaceWatch.h"
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
 #include "recording/EncoderCommand.h"
@@ -98,6 +100,42 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
     if (::WideCharToMultiByte(CP_UTF8, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr) > 0) {
         ::OutputDebugStringA(narrow);
     }
+}
+
+// A stream's stop in two halves: `begin` ends its input without waiting, `await` waits (within
+// the stream's own bounds) until it has taken what it was given.
+struct StreamStop {
+    std::function<void()> begin;
+    std::function<void()> await;
+};
+
+// Ends every stream's input at once, then awaits each: the stop lasts as long as its slowest
+// stream, not the sum of them.
+void StopTogether(const std::vector<StreamStop>& streams)
+{
+    for (const StreamStop& stream : streams) {
+        stream.begin();
+    }
+    for (const StreamStop& stream : streams) {
+        stream.await();
+    }
+}
+
+// The stop of an encoder stream; what its writer did goes to `written`.
+StreamStop EncoderStop(EncoderStream& stream, FrameWriterResult& written)
+{
+    return StreamStop{[&stream] { BeginCloseEncoderInput(stream); },
+                      [&stream, &written] { written = CloseEncoderInput(stream); }};
+}
+
+// The stops of the running take's streams, each result going to its place in `finish`.
+std::vector<StreamStop> TakeStreamStops(FrameWriterResult& video, FrameWriterResult& depth)
+{
+    std::vector<StreamStop> stops{EncoderStop(*g_take.video, video)};
+    if (g_take.depth) {
+        stops.push_back(EncoderStop(*g_take.depth, depth));
+    }
+    return stops;
 }
 
 // Takes the take's queues back from the render thread: no frame is put after this. Returns the
@@ -197,6 +235,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
                                                       SkeletonCsvClose);
         if (rows.skeletons) {
             made.push_back(SkeletonCsvPathFor(path));
+            NoteTakeFileCreated(take.files, made.back());
         }
     }
     if (saveSkeletons || saveDepth) {
@@ -204,6 +243,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             OpenRowFile<FramesCsvFile>(FramesCsvPathFor(path), FramesCsvOpen, FramesCsvClose);
         if (rows.frames) {
             made.push_back(FramesCsvPathFor(path));
+            NoteTakeFileCreated(take.files, made.back());
         }
     }
     const WPARAM takeId = g_takeId.load() + 1;
@@ -218,6 +258,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             return StartResult::Failed;
         }
         made.push_back(depthFile->startPath); // its encoder has it open (with -y)
+        NoteTakeFileCreated(take.files, made.back());
     }
     take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine, kFrameBytes,
                                     EncoderLostReport{g_reportWindow, g_faultMessage, takeId, 0},
@@ -231,6 +272,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         DeleteStartedFiles(made);
         return StartResult::Failed;
     }
+    NoteTakeFileCreated(take.files, path);
     g_takeId.store(takeId);
     g_take = std::move(take);
     {
@@ -254,10 +296,7 @@ bool StopRecording(TakeEnd why)
     }
     std::shared_ptr<FrameQueue> queue = CloseFeed();
     TakeToFinish finish;
-    finish.written = CloseEncoderInput(*g_take.video);
-    if (g_take.depth) {
-        finish.depthWritten = CloseEncoderInput(*g_take.depth);
-    }
+    StopTogether(TakeStreamStops(finish.written, finish.depthWritten));
     finish.dropped = FrameQueueDropped(*queue);
     ReportTake(g_take.files.video.startPath, finish.written, finish.dropped);
     finish.video = std::move(g_take.video);
@@ -283,9 +322,10 @@ void LeaveRecordingAtExit()
 {
     if (g_isRecording.load()) {
         CloseFeed();
-        const FrameWriterResult written = CloseEncoderInput(*g_take.video);
+        FrameWriterResult written;
+        FrameWriterResult depthWritten;
+        StopTogether(TakeStreamStops(written, depthWritten));
         if (g_take.depth) {
-            const FrameWriterResult depthWritten = CloseEncoderInput(*g_take.depth);
             AwaitEncoderEnd(*g_take.depth, FindTakeFile(g_take.files, kDepthSuffix)->startPath,
                             depthWritten.stalled, nullptr, kEncoderExitWaitMs);
         }
@@ -323,6 +363,20 @@ TakeCounts CurrentTakeCounts()
     return counts;
 }
 
+std::vector<std::wstring> RunningTakeFiles()
+{
+    std::vector<std::wstring> paths;
+    if (g_isRecording.load() && g_take.files.video.created) {
+        paths.push_back(g_take.files.video.startPath);
+    }
+    for (const TakeFile& companion : g_take.files.companions) {
+        if (g_isRecording.load() && companion.created) {
+            paths.push_back(companion.startPath);
+        }
+    }
+    return paths;
+}
+
 std::wstring RunningTakeFile(const wchar_t* suffix)
 {
     const TakeFile* file = g_isRecording.load() ? FindTakeFile(g_take.files, suffix) : nullptr;
@@ -341,9 +395,12 @@ bool IsTakeFrameLimitReached()
 
 bool IsTakeDiskFull()
 {
+    if (!g_isRecording.load()) {
+        return false;
+    }
     uint64_t freeBytes = 0;
-    return g_isRecording.load() && QueryFreeDiskSpace(g_take.files.video.startPath, freeBytes) &&
-           freeBytes < kTakeFreeBytes;
+    RequestFreeSpace(g_take.files.video.startPath, RunningTakeFiles());
+    return LatestFreeSpace(g_take.files.video.startPath, freeBytes) && freeBytes < kTakeFreeBytes;
 }
 
 void FeedRecording(const RenderedFrame& frame)
