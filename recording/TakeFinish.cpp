@@ -167,7 +167,12 @@ void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTak
             if (named) {
                 MoveCompanionsBack(files);
             }
-            ::DeleteFileW(copy.c_str());
+            // The checked standard copy takes the fragmented file's place under the start name.
+            finished.rewritten = ::MoveFileExW(copy.c_str(), files.video.startPath.c_str(),
+                                               MOVEFILE_REPLACE_EXISTING) != FALSE;
+            if (!finished.rewritten) {
+                ::DeleteFileW(copy.c_str());
+            }
             finished.keptFirstName = true;
             return;
         }
