@@ -149,14 +149,18 @@ std::shared_ptr<FrameQueue> CloseFeed()
     return queue;
 }
 
-// A row file of the take, made at `path`; null when it can't be made (nothing is left there).
+// A row file of the take, made at `path`; null when it can't be made (nothing it made is left
+// there; a file that was there before, which it could not replace, is left alone).
 template <typename File, typename Open, typename Close>
 std::unique_ptr<File> OpenRowFile(const std::wstring& path, Open open, Close close)
 {
+    const bool existed = IsExistingFile(path);
     auto file = std::make_unique<File>();
     if (!open(*file, path)) {
         close(*file);
-        ::DeleteFileW(path.c_str());
+        if (!existed) {
+            ::DeleteFileW(path.c_str());
+        }
         return nullptr;
     }
     return file;
