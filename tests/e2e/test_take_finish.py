@@ -12,7 +12,8 @@ import unittest
 
 from nvr import RecorderTestCase, env, video
 from nvr.recorder import IDM_QUIT, IDM_SAVE_SKELETON, IDOK, launch
-from nvr.recording import (ENCODER_STALLED_TEXT, FINAL_NAME, KEPT_FIRST_NAME_TEXT, Take, is_idle,
+from nvr.recording import (ENCODER_STALLED_TEXT, FINAL_NAME, KEPT_FIRST_NAME_TEXT, Take,
+                           encoders_of, is_idle,
                            last_take_file, relay_env, relay_runs, stage_files, status_text,
                            wait_for, wait_saved)
 
@@ -79,13 +80,10 @@ class TakeFinishTests(RecorderTestCase):
                     return FINAL_NAME.match(env.read_last_path() or "") is not None
                 except (OSError, UnicodeError):
                     return False
-            if "--exit" in args:
-                # Ends once the take is saved; its line was there since the Stop.
-                done = wait_for(lambda: re.search(expected, status_text(rec)), TIMEOUT)
-                self.assertIsNotNone(done, status_text(rec))
-                return rec.wait_exit(60.0)
-            done = wait_for(lambda: is_idle(rec) and named()
-                            and re.search(expected, status_text(rec)), 60.0, interval=0.1)
+            # Its files are named, or (a take with no file) its encoder is gone.
+            done = wait_for(lambda: is_idle(rec) and re.search(expected, status_text(rec))
+                            and (named() or not encoders_of(self.driver, rec.pid)), 60.0,
+                            interval=0.1)
             self.assertIsNotNone(done, status_text(rec))
             time.sleep(1.0)  # the report follows the name
             self.assertEqual(rec.dialogs(), [])
@@ -94,7 +92,7 @@ class TakeFinishTests(RecorderTestCase):
 
     def test_every_fault_ends_a_scripted_take_with_5_and_the_status_line_says_which(self):
         cases = (
-            ("encoder stalled at Stop", {"NVR_RELAY_FAULT": "read-few-stall"}, ["--exit"], 1.0,
+            ("encoder stalled at Stop", {"NVR_RELAY_FAULT": "read-few-stall"}, [], 1.0,
              "^" + re.escape(ENCODER_STALLED_TEXT) + "$"),
             ("encoder exits 1 at Stop", {"NVR_RELAY_FAULT": "fail-finish"}, ["--duration", "2"],
              None, r"^FFmpeg ended with an error finishing the video\. Saved 0:00:02 "),
