@@ -286,6 +286,13 @@ void NoteFaults(const TakeToFinish& take, const EncoderEnd& video, const Encoder
     if (!depthFault.empty()) {
         faults.insert(faults.begin(), depthFault);
     }
+    // ffmpeg that runs out of disk still exits with success: the frames in the file tell.
+    if (finished.framesInFile != take.written.framesWritten) {
+        const int64_t held = std::max<int64_t>(finished.framesInFile, 0);
+        faults.insert(faults.begin(), L"The video holds " + std::to_wstring(held) + L" of the " +
+                                          std::to_wstring(take.written.framesWritten) +
+                                          L" frames recorded.");
+    }
     const std::wstring videoFault = EncoderEndFault(video, L"video");
     if (!videoFault.empty()) {
         faults.insert(faults.begin(), videoFault);
