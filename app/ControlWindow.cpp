@@ -428,7 +428,8 @@ void OnCommand(HWND hwnd, int id, int notification)
     switch (id) {
     case IDC_PATH_EDIT:
         if (notification == EN_CHANGE) {
-            UpdateStatus();
+            // Its disk is read once the box has not changed for half a second.
+            ::SetTimer(hwnd, IDT_PATH_SETTLED, 500, nullptr);
         }
         break;
     case IDM_OPEN_FOLDER:
@@ -489,22 +490,24 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
 void OnTakeFinished(HWND hwnd, std::unique_ptr<FinishedTake> take)
 {
     g_lastTakePath = take->videoPath;
-    NoteTakeDataRate(take->bytes, take->framesInFile);
-    // A failure's text stays; a take that started meanwhile shows its own line.
+    NoteTakeDataRate(take->takeBytes, take->framesInFile);
+    // A failure's text stays; a take that started meanwhile shows its own line. A fault found
+    // while saving comes first.
     if (IsStatusShowing(kSavingText)) {
         const int64_t frames = take->framesInFile > 0 ? take->framesInFile : 0;
         const std::wstring name = FileNamePart(take->videoPath);
-        ShowFixedStatus(take->soundFile.empty() || take->soundInVideo
-                            ? SavedStatus(frames, take->dropped, name)
-                            : SavedWithoutSoundStatus(frames, take->dropped, name,
-                                                      FileNamePart(take->soundFile)));
+        const std::wstring saved =
+            take->soundFile.empty() || take->soundInVideo
+                ? SavedStatus(frames, take->dropped, name, take->rewritten)
+                : SavedWithoutSoundStatus(frames, take->dropped, name,
+                                          FileNamePart(take->soundFile), take->rewritten);
+        ShowFixedStatus(take->fault.empty() ? saved : take->fault + L" " + saved);
     }
     if (take->keptFirstName) {
         const std::wstring text = L"The recording kept its first name:\n" + take->videoPath;
         TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
-    if (!take->unsavedSkeletonFile.empty()) {
-        const std::wstring text = L"Skeleton data could not be saved:\n" + take->unsavedSkeletonFile;
+    for (const std::wstring& text : take->unsavedFiles) {
         TellUser(hwnd, text, kAppCaption, MB_OK | MB_ICONWARNING);
     }
     NoteTakeFinished(*take);
@@ -564,10 +567,22 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             UpdateStatus();
             return 0;
         }
+        if (wParam == IDT_PATH_SETTLED) {
+            ::KillTimer(hwnd, IDT_PATH_SETTLED);
+            UpdateStatus();
+            return 0;
+        }
         break;
     case WM_APP_SENSOR_STATUS:
         OnSensorStatus(hwnd, wParam, lParam);
         UpdateStatus();
+        return 0;
+    case WM_APP_FREE_SPACE:
+        // A new reading: shown at once, and a take's disk that is nearly full ends the take.
+        RefreshStatusLine(PathInBox(), false);
+        if (IsRecording()) {
+            OnDiskWatch(hwnd);
+        }
         return 0;
     case WM_APP_ENCODER_FAULT:
         OnEncoderFault(hwnd, wParam, lParam);

@@ -28,6 +28,9 @@ constexpr UINT WM_APP_TAKE_FINISHED = WM_APP + 2;
 // Posted once the windows are up when the command line asks for a take (ScriptedTake.h).
 constexpr UINT WM_APP_SCRIPT_REQUEST = WM_APP + 3;
 
+// Posted by the free-space reading thread after each reading of a disk (FreeSpaceWatch).
+constexpr UINT WM_APP_FREE_SPACE = WM_APP + 30;
+
 // The control window's timers: the take's disk watch, once a second, and the status line's
 // update, twice a second; the frame limit of a scripted take, many times a frame.
 constexpr UINT_PTR IDT_DISK_WATCH = 1;
@@ -38,3 +41,5 @@ constexpr UINT_PTR IDT_FRAME_LIMIT = 3;
 constexpr UINT WM_APP_SENSOR_STATUS = WM_APP + 20;
 // Another try to start a sensor that was reported connected but did not start.
 constexpr UINT_PTR IDT_SENSOR_START = 20;
+// Half a second after the path box last changed: its disk is read.
+constexpr UINT_PTR IDT_PATH_SETTLED = 30;

@@ -220,7 +220,7 @@ void NoteTakeFinished(const FinishedTake& take)
         return;
     }
     g_take.active = false;
-    g_exitCode = take.end == TakeEnd::Stopped ? kExitTakeEnded : kExitTakeFault;
+    g_exitCode = take.whole ? kExitTakeEnded : kExitTakeFault;
     if (g_take.exitWhenDone) {
         ::PostQuitMessage(g_exitCode);
     }

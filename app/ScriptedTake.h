@@ -49,7 +49,7 @@ void NoteScriptedTakeStarted(HWND window, const ScriptRequest& request, const st
 bool IsScriptedTakeActive();
 
 // A take's files have their names. When it is the scripted take, its end gives the exit code
-// (0 stopped, 5 a fault), and with --exit the run ends.
+// (0 when every file of it is whole, 5 for any fault), and with --exit the run ends.
 void NoteTakeFinished(const FinishedTake& take);
 
 // The process's exit code at the end of the run: the last scripted take's (5 when it was not

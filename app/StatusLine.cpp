@@ -12,8 +12,8 @@ constexpr const wchar_t* kDot = L" \u00B7 ";
 
 double SecondsLeft(const DiskRoom& disk)
 {
-    return disk.bytesPerSecond > 0 ? static_cast<double>(disk.freeBytes) / disk.bytesPerSecond
-                                   : 0.0;
+    const uint64_t room = disk.freeBytes > disk.floorBytes ? disk.freeBytes - disk.floorBytes : 0;
+    return disk.bytesPerSecond > 0 ? static_cast<double>(room) / disk.bytesPerSecond : 0.0;
 }
 
 // "41.2 GB free (about 9 h)"
@@ -133,14 +133,16 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
     return status;
 }
 
-std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName)
+std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
+                         bool standard)
 {
-    return L"Saved " + Counts(frames, dropped) + L": " + fileName;
+    return (standard ? L"Saved " : L"Saved (as recorded: the standard copy could not be made) ") +
+           Counts(frames, dropped) + L": " + fileName;
 }
 
 std::wstring SavedWithoutSoundStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
-                                     const std::wstring& soundFileName)
+                                     const std::wstring& soundFileName, bool standard)
 {
-    return SavedStatus(frames, dropped, fileName) + L" (no sound in the video; the sound is in " +
+    return SavedStatus(frames, dropped, fileName, standard) + L" (no sound in the video; the sound is in " +
            soundFileName + L")";
 }

@@ -19,6 +19,8 @@ struct DiskRoom {
     uint64_t freeBytes = 0;
     std::wstring root;
     double bytesPerSecond = kAssumedBytesPerSecond;
+    uint64_t floorBytes = 0; // a take ends when the free space falls to this: the time left is
+                             // until then
 };
 
 struct TakeSoundStatus;
@@ -53,10 +55,12 @@ StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
                            const DiskRoom& disk, const TakeSoundStatus* sound = nullptr);
 
 // After a take: "Saved 0:12:34 · 22,620 frames · 0 dropped: take.mp4_....mp4" (`fileName`
-// without its folder).
-std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName);
+// without its folder) for a standard MP4; "Saved (as recorded: the standard copy could not be
+// made) 0:12:34 ..." for the fragmented file as the encoder wrote it.
+std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
+                         bool standard = true);
 
 // After a take whose sound could not be put into its video: "Saved ... (no sound in the video;
 // the sound is in take....sound.wav)".
 std::wstring SavedWithoutSoundStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
-                                     const std::wstring& soundFileName);
+                                     const std::wstring& soundFileName, bool standard = true);

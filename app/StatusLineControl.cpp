@@ -1,6 +1,8 @@
 #include "app/StatusLineControl.h"
 
+#include "app/Ids.h"
 #include "app/StatusLine.h"
+#include "platform/FreeSpaceWatch.h"
 #include "platform/Platform.h"
 #include "recording/FrameTimeline.h"
 #include "recording/Recording.h"
@@ -18,13 +20,16 @@ enum class StatusMode { Idle, Recording, Fixed };
 constexpr const wchar_t* kNoSensorText =
     L"No sensor. Plug the Kinect into USB and its power supply.";
 constexpr const wchar_t* kSensorMissingWarning = L"Warning: the sensor is disconnected. ";
+// A take's own rate is used once it has run this long; before that, the last take's.
+constexpr int64_t kMeasuredRateFrames = 5 * kTimelineFramesPerSecond;
 
 HWND g_hwndStatus = nullptr;
+HWND g_parent = nullptr;
 StatusMode g_statusMode = StatusMode::Idle;
 bool g_statusWarning = false;
 // The running take's video, whose disk the recording line watches.
 std::wstring g_takePath;
-// The rate at which takes fill a disk.
+// The rate at which takes fill a disk, every stream of the take together.
 double g_bytesPerSecond = kAssumedBytesPerSecond;
 
 std::wstring ShownText()
@@ -47,11 +52,17 @@ void ShowStatus(const std::wstring& text, bool warning)
     }
 }
 
-DiskRoom DiskRoomOf(const std::wstring& path)
+// The latest reading of `path`'s disk (after asking for the next one when `read`), with the
+// size of `files` on it. Never waits for the disk.
+DiskRoom DiskRoomOf(const std::wstring& path, bool read, const std::vector<std::wstring>& files,
+                    uint64_t& filesBytes)
 {
     DiskRoom disk;
     disk.bytesPerSecond = g_bytesPerSecond;
-    disk.known = !path.empty() && QueryFreeDiskSpace(path, disk.freeBytes);
+    if (read && !path.empty()) {
+        RequestFreeSpace(path, files, g_parent, WM_APP_FREE_SPACE);
+    }
+    disk.known = !path.empty() && LatestFreeSpace(path, disk.freeBytes, &filesBytes);
     disk.root = VolumeRootOf(path);
     return disk;
 }
@@ -60,6 +71,7 @@ DiskRoom DiskRoomOf(const std::wstring& path)
 
 void CreateStatusLine(HWND parent, int id)
 {
+    g_parent = parent;
     g_hwndStatus =
         ::CreateWindowExW(0, L"STATIC", L"Ready.", kStatusStyle, 0, 0, 0, 0, parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
@@ -78,17 +90,27 @@ void PlaceStatusLine(HWND parent)
                  client.right - 2 * kStatusMargin, kStatusHeight, TRUE);
 }
 
-void RefreshStatusLine(const std::wstring& pathInBox)
+void RefreshStatusLine(const std::wstring& pathInBox, bool read)
 {
     // While the sensor is missing the idle line says what to do, and a take's line warns first.
     const bool sensorMissing = SensorMissingSince() != 0;
+    uint64_t takeBytes = 0;
     if (g_statusMode == StatusMode::Idle) {
-        ShowStatus(sensorMissing ? kNoSensorText : IdleStatus(DiskRoomOf(pathInBox)), false);
+        ShowStatus(sensorMissing ? kNoSensorText
+                                 : IdleStatus(DiskRoomOf(pathInBox, read, {}, takeBytes)),
+                   false);
     } else if (g_statusMode == StatusMode::Recording) {
         const TakeCounts counts = CurrentTakeCounts();
+        DiskRoom disk = DiskRoomOf(g_takePath, read, RunningTakeFiles(), takeBytes);
+        // Every file of the take at the rate it grows: video, depth and whatever else it writes.
+        if (counts.frames >= kMeasuredRateFrames && takeBytes > 0) {
+            disk.bytesPerSecond = static_cast<double>(takeBytes) * kTimelineFramesPerSecond /
+                                  static_cast<double>(counts.frames);
+        }
+        disk.floorBytes = kTakeFreeBytes;
         const TakeSoundStatus sound = CurrentTakeSound();
-        StatusText status = RecordingStatus(counts.frames, counts.dropped, counts.repeated,
-                                            DiskRoomOf(g_takePath), &sound);
+        StatusText status =
+            RecordingStatus(counts.frames, counts.dropped, counts.repeated, disk, &sound);
         if (sensorMissing) {
             status.text = kSensorMissingWarning + status.text;
             status.warning = true;
@@ -108,7 +130,7 @@ void ShowTakeStatus(const std::wstring& takePath)
 {
     g_statusMode = StatusMode::Recording;
     g_takePath = takePath;
-    RefreshStatusLine(std::wstring());
+    RefreshStatusLine(std::wstring(), true);
 }
 
 void ShowFixedStatus(const std::wstring& text)

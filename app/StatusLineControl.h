@@ -16,8 +16,9 @@ void CreateStatusLine(HWND parent, int id);
 void PlaceStatusLine(HWND parent);
 
 // Brings the idle line up to date for `pathInBox` (a full path), or the running take's line; a
-// fixed text stays.
-void RefreshStatusLine(const std::wstring& pathInBox);
+// fixed text stays. Shows the latest reading of the disk; with `read` asks for the next one (at
+// most one a second; the parent gets WM_APP_FREE_SPACE when it is there). Never waits for a disk.
+void RefreshStatusLine(const std::wstring& pathInBox, bool read = true);
 
 // From now on the line follows the take recording to `takePath`, until a fixed text.
 void ShowTakeStatus(const std::wstring& takePath);
@@ -31,7 +32,7 @@ void ShowFixedStatus(const std::wstring& text);
 // Whether the line shows `text` now.
 bool IsStatusShowing(const std::wstring& text);
 
-// A finished take's video of `bytes` holding `frames`: later estimates of the time left on a
+// A finished take whose files hold `bytes` for `frames` of video: later estimates of the time left on a
 // disk use its data rate. Nothing changes for an empty file.
 void NoteTakeDataRate(uint64_t bytes, int64_t frames);
 

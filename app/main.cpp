@@ -57,6 +57,9 @@ bool JoinRenderThread(HANDLE renderThread)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand)
 {
+    // A drive with no disk in it (an empty card reader) fails its calls instead of raising the
+    // system's "There is no disk in the drive" box, which would hold the program up.
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
     RestrictDllSearchToSafeFolders();
     int exitCode = 0;
     if (!TakeCommandLine(commandLine, exitCode)) {

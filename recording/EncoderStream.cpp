@@ -108,6 +108,11 @@ int64_t EncoderStreamWaitingMs(const EncoderStream& stream)
     return FrameWriterWaitingMs(*stream.writer);
 }
 
+void BeginCloseEncoderInput(EncoderStream& stream)
+{
+    FrameWriterBeginFinish(*stream.writer);
+}
+
 FrameWriterResult CloseEncoderInput(EncoderStream& stream)
 {
     FrameWriterResult result = FrameWriterFinish(*stream.writer);

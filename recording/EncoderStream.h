@@ -43,8 +43,13 @@ std::shared_ptr<FrameQueue> EncoderStreamQueue(const EncoderStream& stream);
 int64_t EncoderStreamFramesTaken(const EncoderStream& stream);
 int64_t EncoderStreamWaitingMs(const EncoderStream& stream);
 
-// After the last frame was put: the writer hands over what is queued, within its bounds, and the
-// pipe is closed, so the encoder sees the end of its input. Returns what the writer did.
+// After the last frame was put: the writer begins to hand over what is queued, without waiting,
+// so that every stream of a take can end its input at once.
+void BeginCloseEncoderInput(EncoderStream& stream);
+
+// After the last frame was put: the writer hands over what is queued, within its bounds counted
+// from BeginCloseEncoderInput (or now), and the pipe is closed, so the encoder sees the end of
+// its input. Returns what the writer did.
 FrameWriterResult CloseEncoderInput(EncoderStream& stream);
 
 // How an encoder ended.

@@ -32,6 +32,7 @@ struct FrameWriter {
     FrameRowFiles rows; // writer thread only, until it ends
 
     std::atomic<bool> finishing{false}; // no more frames will be put
+    std::atomic<int64_t> finishBeganMs{0};
     std::atomic<bool> givingUp{false};  // hand over nothing more
     std::atomic<bool> stalled{false};   // the writer gave up on an encoder that took nothing
     std::atomic<bool> rowsComplete{false};
@@ -228,11 +229,19 @@ std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue,
     return writer;
 }
 
+void FrameWriterBeginFinish(FrameWriter& writer)
+{
+    if (!writer.finishing.load()) {
+        writer.finishBeganMs.store(NowMs());
+        writer.finishing.store(true);
+    }
+}
+
 FrameWriterResult FrameWriterFinish(FrameWriter& writer)
 {
     FrameWriterResult result;
-    writer.finishing.store(true);
-    const int64_t began = NowMs();
+    FrameWriterBeginFinish(writer);
+    const int64_t began = writer.finishBeganMs.load();
     int64_t gaveUpAt = 0;
     bool ended = false;
     for (;;) {

@@ -67,8 +67,12 @@ struct FrameRowFiles {
 std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue, HANDLE pipe,
                                               const EncoderLostReport& report, FrameRowFiles rows);
 
+// After the last frame was put: lets the writer hand over what is queued and flush the pipe,
+// without waiting. The bounds of FrameWriterFinish count from here.
+void FrameWriterBeginFinish(FrameWriter& writer);
+
 // Main thread, after the last frame was put: lets the writer hand over what is queued and flush
-// the pipe, and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the
+// the pipe (if FrameWriterBeginFinish did not already), and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the
 // writer give up what is left. Returns within about kDrainMs plus a second; if the writer still
 // has not ended then, it is left to end by itself with what it holds.
 FrameWriterResult FrameWriterFinish(FrameWriter& writer);

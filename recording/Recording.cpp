@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/FreeSpaceWatch.h"
 #include "platform/HostClock.h"
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
@@ -112,6 +114,47 @@ void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64
     }
 }
 
+// A stream's stop in two halves: `begin` ends its input without waiting, `await` waits (within
+// the stream's own bounds) until it has taken what it was given.
+struct StreamStop {
+    std::function<void()> begin;
+    std::function<void()> await;
+};
+
+// Ends every stream's input at once, then awaits each: the stop lasts as long as its slowest
+// stream, not the sum of them.
+void StopTogether(const std::vector<StreamStop>& streams)
+{
+    for (const StreamStop& stream : streams) {
+        stream.begin();
+    }
+    for (const StreamStop& stream : streams) {
+        stream.await();
+    }
+}
+
+// The stop of an encoder stream; what its writer did goes to `written`.
+StreamStop EncoderStop(EncoderStream& stream, FrameWriterResult& written)
+{
+    return StreamStop{[&stream] { BeginCloseEncoderInput(stream); },
+                      [&stream, &written] { written = CloseEncoderInput(stream); }};
+}
+
+// The stops of the running take's streams, each result going to its place in `finish`.
+std::vector<StreamStop> TakeStreamStops(FrameWriterResult& video, FrameWriterResult& depth)
+{
+    std::vector<StreamStop> stops{EncoderStop(*g_take.video, video)};
+    if (g_take.depth) {
+        stops.push_back(EncoderStop(*g_take.depth, depth));
+    }
+    if (g_take.sound) {
+        // The sound's end is awaited by the take's finish, which also closes its file.
+        SoundStream& sound = *g_take.sound;
+        stops.push_back(StreamStop{[&sound] { BeginSoundStreamStop(sound); }, [] {}});
+    }
+    return stops;
+}
+
 // Takes the take's queues back from the render thread: no frame is put after this. Returns the
 // video's.
 std::shared_ptr<FrameQueue> CloseFeed()
@@ -161,14 +204,18 @@ void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int co
     g_sensorGaps.back().frames += count;
 }
 
-// A row file of the take, made at `path`; null when it can't be made (nothing is left there).
+// A row file of the take, made at `path`; null when it can't be made (nothing it made is left
+// there; a file that was there before, which it could not replace, is left alone).
 template <typename File, typename Open, typename Close>
 std::unique_ptr<File> OpenRowFile(const std::wstring& path, Open open, Close close)
 {
+    const bool existed = IsExistingFile(path);
     auto file = std::make_unique<File>();
     if (!open(*file, path)) {
         close(*file);
-        ::DeleteFileW(path.c_str());
+        if (!existed) {
+            ::DeleteFileW(path.c_str());
+        }
         return nullptr;
     }
     return file;
@@ -261,6 +308,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
                                                       SkeletonCsvClose);
         if (rows.skeletons) {
             made.push_back(SkeletonCsvPathFor(path));
+            NoteTakeFileCreated(take.files, made.back());
         }
     }
     if (saveSkeletons || saveDepth || soundChosen) {
@@ -268,6 +316,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             OpenRowFile<FramesCsvFile>(FramesCsvPathFor(path), FramesCsvOpen, FramesCsvClose);
         if (rows.frames) {
             made.push_back(FramesCsvPathFor(path));
+            NoteTakeFileCreated(take.files, made.back());
         }
     }
     const WPARAM takeId = g_takeId.load() + 1;
@@ -282,6 +331,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             return StartResult::Failed;
         }
         made.push_back(depthFile->startPath); // its encoder has it open (with -y)
+        NoteTakeFileCreated(take.files, made.back());
     }
     if (soundChosen) {
         // A device that is not there leaves the take without sound; it goes on.
@@ -291,6 +341,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         take.soundMissing = !take.sound;
         if (take.sound) {
             made.push_back(soundPath);
+            NoteTakeFileCreated(take.files, soundPath);
         }
     }
     take.video = StartEncoderStream(take.encoderProgram, kFramePipeName, commandLine, kFrameBytes,
@@ -306,6 +357,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         DeleteStartedFiles(made);
         return StartResult::Failed;
     }
+    NoteTakeFileCreated(take.files, path);
     g_takeId.store(takeId);
     g_take = std::move(take);
     {
@@ -331,14 +383,8 @@ bool StopRecording(TakeEnd why)
         return false;
     }
     std::shared_ptr<FrameQueue> queue = CloseFeed();
-    if (g_take.sound) {
-        BeginSoundStreamStop(*g_take.sound);
-    }
     TakeToFinish finish;
-    finish.written = CloseEncoderInput(*g_take.video);
-    if (g_take.depth) {
-        finish.depthWritten = CloseEncoderInput(*g_take.depth);
-    }
+    StopTogether(TakeStreamStops(finish.written, finish.depthWritten));
     finish.dropped = FrameQueueDropped(*queue);
     ReportTake(g_take.files.video.startPath, finish.written, finish.dropped);
     finish.video = std::move(g_take.video);
@@ -369,12 +415,10 @@ void LeaveRecordingAtExit()
 {
     if (g_isRecording.load()) {
         CloseFeed();
-        if (g_take.sound) {
-            BeginSoundStreamStop(*g_take.sound);
-        }
-        const FrameWriterResult written = CloseEncoderInput(*g_take.video);
+        FrameWriterResult written;
+        FrameWriterResult depthWritten;
+        StopTogether(TakeStreamStops(written, depthWritten));
         if (g_take.depth) {
-            const FrameWriterResult depthWritten = CloseEncoderInput(*g_take.depth);
             AwaitEncoderEnd(*g_take.depth, FindTakeFile(g_take.files, kDepthSuffix)->startPath,
                             depthWritten.stalled, nullptr, kEncoderExitWaitMs);
         }
@@ -431,6 +475,20 @@ TakeSoundStatus CurrentTakeSound()
     return status;
 }
 
+std::vector<std::wstring> RunningTakeFiles()
+{
+    std::vector<std::wstring> paths;
+    if (g_isRecording.load() && g_take.files.video.created) {
+        paths.push_back(g_take.files.video.startPath);
+    }
+    for (const TakeFile& companion : g_take.files.companions) {
+        if (g_isRecording.load() && companion.created) {
+            paths.push_back(companion.startPath);
+        }
+    }
+    return paths;
+}
+
 std::wstring RunningTakeFile(const wchar_t* suffix)
 {
     const TakeFile* file = g_isRecording.load() ? FindTakeFile(g_take.files, suffix) : nullptr;
@@ -449,9 +507,12 @@ bool IsTakeFrameLimitReached()
 
 bool IsTakeDiskFull()
 {
+    if (!g_isRecording.load()) {
+        return false;
+    }
     uint64_t freeBytes = 0;
-    return g_isRecording.load() && QueryFreeDiskSpace(g_take.files.video.startPath, freeBytes) &&
-           freeBytes < kTakeFreeBytes;
+    RequestFreeSpace(g_take.files.video.startPath, RunningTakeFiles());
+    return LatestFreeSpace(g_take.files.video.startPath, freeBytes) && freeBytes < kTakeFreeBytes;
 }
 
 void FeedRecording(const RenderedFrame& frame)

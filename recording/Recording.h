@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "recording/TakeFinish.h"
 #include "sensor/RenderLoop.h"
@@ -59,8 +60,12 @@ bool IsDepthAvailable();
 // take runs or it has no such file.
 std::wstring RunningTakeFile(const wchar_t* suffix);
 
-// Ends the running take for `why`: the writer hands the encoder what is queued and the pipe is
-// closed, within bounds; then the take finishes in the background (its report follows). Returns
+// The running take's files that it made so far, under their start names; empty when no take
+// runs. Main thread.
+std::vector<std::wstring> RunningTakeFiles();
+
+// Ends the running take for `why`: every stream's input is ended at once (each writer hands its
+// encoder what is queued and the pipe is closed, within bounds); then the take finishes in the background (its report follows). Returns
 // true when the encoder had stopped taking frames and was given up on (it is then ended). Does
 // nothing unless a take runs.
 bool StopRecording(TakeEnd why = TakeEnd::Stopped);
@@ -113,8 +118,9 @@ void SetTakeFrameLimit(int64_t frames);
 // True once the running take has queued every frame its limit allows. Any thread.
 bool IsTakeFrameLimitReached();
 
-// Main thread, about once a second while a take runs: true when the take's disk has less than
-// kTakeFreeBytes free, so the take must end.
+// Main thread, about once a second while a take runs: true when the latest reading of the
+// take's disk (FreeSpaceWatch; this asks for the next one) has less than kTakeFreeBytes free, so
+// the take must end.
 bool IsTakeDiskFull();
 
 // Render thread, after every pass: puts the frames that the take's timeline calls for into the

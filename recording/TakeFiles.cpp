@@ -80,14 +80,38 @@ FinalNames CheckFinalNames(const TakeFiles& files)
     return FinalNames::Free;
 }
 
+const wchar_t* TakeFileContent(const TakeFile& file)
+{
+    const std::wstring suffix = file.suffix;
+    return suffix == kSkeletonSuffix ? L"Skeleton data"
+           : suffix == kFramesSuffix ? L"Frame data"
+           : suffix == kDepthSuffix  ? L"Depth"
+           : suffix == kTakeInfoSuffix ? L"The take file"
+                                       : L"A file of the recording";
+}
+
+void NoteTakeFileCreated(TakeFiles& files, const std::wstring& path)
+{
+    if (files.video.startPath == path) {
+        files.video.created = true;
+    }
+    for (TakeFile& companion : files.companions) {
+        if (companion.startPath == path) {
+            companion.created = true;
+        }
+    }
+}
+
 bool MoveCompanions(const TakeFiles& files)
 {
     for (size_t i = 0; i < files.companions.size(); ++i) {
         const TakeFile& companion = files.companions[i];
-        if (IsExistingFile(companion.startPath) &&
+        if (companion.created && IsExistingFile(companion.startPath) &&
             !Move(companion.startPath, companion.finalPath)) {
             for (size_t j = 0; j < i; ++j) {
-                Move(files.companions[j].finalPath, files.companions[j].startPath);
+                if (files.companions[j].created) {
+                    Move(files.companions[j].finalPath, files.companions[j].startPath);
+                }
             }
             return false;
         }
@@ -98,7 +122,8 @@ bool MoveCompanions(const TakeFiles& files)
 void MoveCompanionsBack(const TakeFiles& files)
 {
     for (const TakeFile& companion : files.companions) {
-        if (IsExistingFile(companion.finalPath) && !IsExistingFile(companion.startPath)) {
+        if (companion.created && IsExistingFile(companion.finalPath) &&
+            !IsExistingFile(companion.startPath)) {
             Move(companion.finalPath, companion.startPath);
         }
     }

@@ -14,6 +14,10 @@ struct TakeFile {
     std::wstring startPath;
     std::wstring finalPath; // empty until named
     const wchar_t* suffix = L"";
+    // The take made this file (opened it, or its encoder did): only such a file moves with the
+    // take and is listed in its take file. A file that was there before and could not be
+    // written, say an older read-only one, is never the take's.
+    bool created = false;
 };
 
 struct TakeFiles {
@@ -51,8 +55,14 @@ bool NameTakeFiles(TakeFiles& files, const SYSTEMTIME& start, const SYSTEMTIME& 
 enum class FinalNames { Free, VideoTaken, CompanionTaken };
 FinalNames CheckFinalNames(const TakeFiles& files);
 
-// Moves the companions to their final names; on any failure moves back those already moved and
-// returns false. Files that don't exist (never made) are skipped.
+// What a companion holds, for the user: "Skeleton data", "Frame data", ...
+const wchar_t* TakeFileContent(const TakeFile& file);
+
+// Marks the file at `path` (the video or a companion's start path) as made by the take.
+void NoteTakeFileCreated(TakeFiles& files, const std::wstring& path);
+
+// Moves the companions the take created to their final names; on any failure moves back those
+// already moved and returns false. Files the take did not create are left where they are.
 bool MoveCompanions(const TakeFiles& files);
 
 // Moves the companions back to their start names (after a later step failed).

@@ -9,6 +9,7 @@
 #include "platform/ProcessJob.h"
 #include "platform/ScopedHandle.h"
 #include "platform/SoundDevices.h"
+#include "platform/WorkProgress.h"
 #include "recording/EncoderCommand.h"
 #include "recording/IsoTime.h"
 #include "recording/Mp4Frames.h"
@@ -82,8 +83,9 @@ int64_t FramesIn(const std::wstring& path, bool* indexInFront = nullptr)
     return static_cast<int64_t>(count.frames);
 }
 
-// Runs the rewrite of `input` into `output` with `program`, ending it when its output stops
-// growing or the program is ending. True when it ended by itself with exit code 0.
+// Runs the rewrite of `input` into `output` with `program` (adding `sound` when given), ending it
+// when it shows no work for kRewriteProgressMs, runs past kRewriteLimitMs or the program is
+// ending. True when it ended by itself with exit code 0.
 bool RunRewrite(const std::wstring& program, const std::wstring& input, const std::wstring& output,
                 const RewriteSound* sound = nullptr)
 {
@@ -95,21 +97,21 @@ bool RunRewrite(const std::wstring& program, const std::wstring& input, const st
     if (!StartProcessInJob(program.c_str(), &line[0], rewrite)) {
         return false;
     }
+    WorkProgress work;
+    WatchWork(work, output, rewrite.job);
     const int64_t began = NowMs();
-    int64_t grewAt = began;
-    uint64_t lastSize = 0;
+    int64_t workedAt = began;
     while (!HasJobProcessEnded(rewrite) && !g_abandon.load()) {
         const int64_t now = NowMs();
-        uint64_t size = 0;
-        if (QueryFileSize(output, size) && size != lastSize) {
-            lastSize = size;
-            grewAt = now;
+        if (HasWorkProgressed(work)) {
+            workedAt = now;
         }
-        if (now - grewAt >= kRewriteProgressMs || now - began >= kRewriteLimitMs) {
+        if (now - workedAt >= kRewriteProgressMs || now - began >= kRewriteLimitMs) {
             break;
         }
         ::Sleep(kRewritePollMs);
     }
+    StopWatchingWork(work);
     DWORD exitCode = 1;
     const bool succeeded = JobProcessExitCode(rewrite, exitCode) && exitCode == 0;
     EndJobProcess(rewrite, 1, kTerminationWaitMs);
@@ -117,27 +119,35 @@ bool RunRewrite(const std::wstring& program, const std::wstring& input, const st
     return succeeded;
 }
 
-// Rewrites the take's fragmented file into a standard MP4 under its final name when there is
-// room for it, and checks the copy: it must hold `expectedFrames` with its index in front. A copy
-// that fails the check is removed. True when the checked copy is there. With `sound`, the copy
-// also gets the take's sound.
+// The rewrite's temporary copy beside the final name.
+std::wstring RewritePathOf(const TakeFiles& files)
+{
+    return TakeFileStem(files.video.finalPath) + kRewriteSuffix;
+}
+
+// Rewrites the take's fragmented file into a standard MP4 at its temporary name when there is
+// room for it and the name is free, and checks the copy: it must hold `expectedFrames` with its
+// index in front. A copy that fails the check is removed (the name was free: the copy is the
+// rewrite's own). True when the checked copy is there. With `sound`, the copy also gets the
+// take's sound.
 bool RewriteVideo(const TakeToFinish& take, int64_t expectedFrames,
                   const RewriteSound* sound = nullptr)
 {
     const TakeFile& video = take.files.video;
+    const std::wstring copy = RewritePathOf(take.files);
     uint64_t size = 0;
     uint64_t freeBytes = 0;
-    if (expectedFrames <= 0 || !QueryFileSize(video.startPath, size) ||
+    if (expectedFrames <= 0 || IsExistingFile(copy) || !QueryFileSize(video.startPath, size) ||
         !QueryFreeDiskSpace(video.finalPath, freeBytes) || freeBytes < size + kRewriteSpareBytes) {
         return false;
     }
-    const bool ran = RunRewrite(take.encoderProgram, video.startPath, video.finalPath, sound);
+    const bool ran = RunRewrite(take.encoderProgram, video.startPath, copy, sound);
     bool indexInFront = false;
-    if (ran && !g_abandon.load() && FramesIn(video.finalPath, &indexInFront) == expectedFrames &&
+    if (ran && !g_abandon.load() && FramesIn(copy, &indexInFront) == expectedFrames &&
         indexInFront) {
         return true;
     }
-    ::DeleteFileW(video.finalPath.c_str());
+    ::DeleteFileW(copy.c_str());
     return false;
 }
 
@@ -161,9 +171,20 @@ void MoveTakeFiles(const TakeToFinish& take, int64_t expectedFrames, FinishedTak
     // A copy with the sound that can't be made leaves the video without sound; the WAV stays.
     finished.soundInVideo = sound != nullptr && RewriteVideo(take, expectedFrames, sound);
     if (finished.soundInVideo || (!g_abandon.load() && RewriteVideo(take, expectedFrames))) {
-        if (!MoveCompanions(files)) {
-            finished.soundInVideo = false;
-            ::DeleteFileW(files.video.finalPath.c_str());
+        const std::wstring copy = RewritePathOf(files);
+        const bool named = MoveCompanions(files);
+        // MoveFileW never replaces: a file that took the final name meanwhile is left alone.
+        if (!named || !::MoveFileW(copy.c_str(), files.video.finalPath.c_str())) {
+            if (named) {
+                MoveCompanionsBack(files);
+            }
+            // The checked standard copy takes the fragmented file's place under the start name.
+            finished.rewritten = ::MoveFileExW(copy.c_str(), files.video.startPath.c_str(),
+                                               MOVEFILE_REPLACE_EXISTING) != FALSE;
+            if (!finished.rewritten) {
+                ::DeleteFileW(copy.c_str());
+            }
+            finished.soundInVideo = finished.soundInVideo && finished.rewritten;
             finished.keptFirstName = true;
             return;
         }
@@ -250,14 +271,14 @@ TakeSoundInfo SoundInfo(const TakeToFinish& take, const SoundStreamReport& repor
 }
 
 // Writes the take file beside the video, wherever the video is now, naming the take's files as
-// they are there.
-void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
+// they are there (only those the take made). False when it could not be written whole.
+bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
                    const SoundStreamReport& sound)
 {
     const bool moved = finished.videoPath != take.files.video.startPath;
     const auto where = [&](const wchar_t* suffix) {
         const TakeFile* file = FindTakeFile(take.files, suffix);
-        if (file == nullptr) {
+        if (file == nullptr || !file->created) {
             return std::wstring();
         }
         const std::wstring& path = moved ? file->finalPath : file->startPath;
@@ -279,7 +300,72 @@ void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
     }
     info.sound = SoundInfo(take, sound, finished.soundFile, finished.soundInVideo);
     const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
-    WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
+    return WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
+}
+
+// What went wrong with an encoder that was to finish its file by itself, for the user; empty
+// when it did. `file` names the file it wrote.
+std::wstring EncoderEndFault(const EncoderEnd& end, const wchar_t* file)
+{
+    if (end.finished) {
+        return std::wstring();
+    }
+    return end.ended ? std::wstring(L"FFmpeg did not finish the ") + file + L" in time."
+                     : std::wstring(L"FFmpeg ended with an error finishing the ") + file + L".";
+}
+
+// Whether the row file `file` got every row of the take.
+bool RowsWhole(const TakeToFinish& take, const TakeFile& file)
+{
+    const std::wstring suffix = file.suffix;
+    return suffix == kSkeletonSuffix ? take.written.rowsComplete
+           : suffix == kFramesSuffix ? take.written.framesRowsComplete
+                                     : true;
+}
+
+// Fills in the row files the take could not make or write whole, where they are (or were to be
+// made), and the first fault that the end of the take did not already tell.
+void NoteFaults(const TakeToFinish& take, const EncoderEnd& video, const EncoderEnd& depth,
+                bool takeFileWritten, FinishedTake& finished)
+{
+    std::vector<std::wstring> faults;
+    for (const TakeFile& file : take.files.companions) {
+        const std::wstring suffix = file.suffix;
+        if (suffix == kDepthSuffix || suffix == kTakeInfoSuffix) {
+            continue; // told by their encoder's end and by takeFileWritten
+        }
+        if (!file.created || !RowsWhole(take, file)) {
+            const bool moved = file.created && !file.finalPath.empty() &&
+                               finished.videoPath != take.files.video.startPath;
+            finished.unsavedFiles.push_back(std::wstring(TakeFileContent(file)) +
+                                            L" could not be saved:\n" +
+                                            (moved ? file.finalPath : file.startPath));
+            faults.push_back(std::wstring(TakeFileContent(file)) + L" could not be saved.");
+        }
+    }
+    if (!takeFileWritten) {
+        faults.insert(faults.begin(), L"The take file could not be written.");
+    }
+    const std::wstring depthFault = EncoderEndFault(depth, L"depth file");
+    if (!depthFault.empty()) {
+        faults.insert(faults.begin(), depthFault);
+    }
+    // ffmpeg that runs out of disk still exits with success: the frames in the file tell.
+    if (finished.framesInFile != take.written.framesWritten) {
+        const int64_t held = std::max<int64_t>(finished.framesInFile, 0);
+        faults.insert(faults.begin(), L"The video holds " + std::to_wstring(held) + L" of the " +
+                                          std::to_wstring(take.written.framesWritten) +
+                                          L" frames recorded.");
+    }
+    const std::wstring videoFault = EncoderEndFault(video, L"video");
+    if (!videoFault.empty()) {
+        faults.insert(faults.begin(), videoFault);
+    }
+    const bool stalled = take.written.stalled || take.depthWritten.stalled;
+    finished.whole = take.end == TakeEnd::Stopped && !stalled && faults.empty();
+    if (take.end == TakeEnd::Stopped && !stalled && !faults.empty()) {
+        finished.fault = faults.front();
+    }
 }
 
 // Closes the handles of finishing threads that have ended, so that a long session of takes
@@ -317,9 +403,11 @@ FinishedTake FinishTake(TakeToFinish& take)
     const EncoderEnd encoderEnd =
         AwaitEncoderEnd(*take.video, take.files.video.startPath, videoHung, &g_abandon);
     take.video.reset();
+    EncoderEnd depthEnd;
+    depthEnd.finished = true;
     if (take.depth) {
-        AwaitEncoderEnd(*take.depth, FindTakeFile(take.files, kDepthSuffix)->startPath,
-                        take.depthWritten.stalled, &g_abandon);
+        depthEnd = AwaitEncoderEnd(*take.depth, FindTakeFile(take.files, kDepthSuffix)->startPath,
+                                   take.depthWritten.stalled, &g_abandon);
         take.depth.reset();
     }
     SoundStreamReport sound;
@@ -351,19 +439,22 @@ FinishedTake FinishTake(TakeToFinish& take)
         const std::wstring& path = moved ? soundFile->finalPath : soundFile->startPath;
         finished.soundFile = IsExistingFile(path) ? path : std::wstring();
     }
+    bool takeFileWritten = true;
     if (FindTakeFile(take.files, kTakeInfoSuffix) != nullptr) {
-        WriteTakeFile(take, finished, sound);
+        takeFileWritten = WriteTakeFile(take, finished, sound);
     }
     finished.framesInFile = FramesIn(finished.videoPath);
     finished.dropped = take.dropped;
     QueryFileSize(finished.videoPath, finished.bytes);
-    if (take.savingSkeletons && !take.written.rowsComplete) {
-        // Where the file is, or was to be made when it could not be.
-        const std::wstring moved = SkeletonCsvPathFor(take.files.video.finalPath);
-        finished.unsavedSkeletonFile = !take.files.video.finalPath.empty() && IsExistingFile(moved)
-                                           ? moved
-                                           : SkeletonCsvPathFor(take.files.video.startPath);
+    finished.takeBytes = finished.bytes;
+    const bool moved = finished.videoPath != take.files.video.startPath;
+    for (const TakeFile& file : take.files.companions) {
+        uint64_t size = 0;
+        if (file.created && QueryFileSize(moved ? file.finalPath : file.startPath, size)) {
+            finished.takeBytes += size;
+        }
     }
+    NoteFaults(take, encoderEnd, depthEnd, takeFileWritten, finished);
     if (!g_abandon.load()) {
         WriteLastPath(finished.videoPath);
     }

@@ -1,8 +1,9 @@
 // The end of a take once its frames are handed over, away from the user-interface thread: the
 // encoder finishes its fragmented file, which is then rewritten without re-encoding into a
-// standard MP4 with its index in front under the final name; the take's files move together,
-// and LastPath names the video as it is on disk. Nothing is deleted before what replaces it has
-// been checked.
+// standard MP4 with its index in front, under a temporary name beside it that becomes the final
+// name once its frames are checked; the take's files move together, and LastPath names the
+// video as it is on disk. Nothing is deleted before what replaces it has been checked, and
+// nothing the take did not make is deleted or moved.
 #pragma once
 
 #include <windows.h>
@@ -35,9 +36,17 @@ struct FinishedTake {
     int64_t framesInFile = -1;    // frames the video holds; -1 when it can't be read
     int64_t dropped = 0;          // frames the encoder could not take in time
     uint64_t bytes = 0;           // the video's size
-    std::wstring unsavedSkeletonFile; // a skeleton file that did not get every row, or empty
     std::wstring soundFile;       // the take's sound file as it is on disk, or empty
     bool soundInVideo = false;    // the standard MP4 carries the sound as an AAC track
+    uint64_t takeBytes = 0;       // the size of every file of the take
+    // Every file of the take is whole: it ended by Stop, no encoder stalled, failed or had to
+    // be ended, and every file it was to write has every row. Else a fault...
+    bool whole = true;
+    // ...which this tells when it was found only while finishing (empty when the take's end
+    // was already told).
+    std::wstring fault;
+    // "Skeleton data could not be saved:\n<path>", one for each row file not made or not whole.
+    std::vector<std::wstring> unsavedFiles;
 };
 
 // Everything the finishing needs of a take whose input has been closed.
@@ -67,8 +76,10 @@ struct TakeToFinish {
 // Free space the rewrite leaves beside its copy of the file; without it the fragmented file is
 // kept (it plays).
 constexpr uint64_t kRewriteSpareBytes = 64ull * 1024 * 1024;
-// A rewrite whose output has not grown for this long is ended.
-constexpr DWORD kRewriteProgressMs = 10000;
+// A rewrite that shows no work at all for this long (see platform/WorkProgress) is ended.
+constexpr DWORD kRewriteProgressMs = 30000;
+// The temporary name of the rewrite's copy: the final name's stem and this.
+constexpr const wchar_t* kRewriteSuffix = L".saving.mp4";
 
 // Finishes `take` on a thread of its own (right here when no thread can be had).
 void FinishTakeInBackground(TakeToFinish take);

@@ -42,6 +42,9 @@ TEST(StatusLine, TextsGiveTheVideosLengthCountsAndRoom)
     EXPECT_EQ(SavedStatus(22620, 0, L"take.mp4_2024-03-05__11-58AM_to_12-11PM.mp4"),
               L"Saved 0:12:34 \u00B7 22,620 frames \u00B7 0 dropped: "
               L"take.mp4_2024-03-05__11-58AM_to_12-11PM.mp4");
+    EXPECT_EQ(SavedStatus(3, 0, L"t.mp4", false),
+              L"Saved (as recorded: the standard copy could not be made) 0:00:00 \u00B7 3 frames "
+              L"\u00B7 0 dropped: t.mp4");
 }
 
 TEST(StatusLine, WarnsAboveOnePercentDroppedAndUnderFiveMinutesOfDisk)
@@ -57,6 +60,10 @@ TEST(StatusLine, WarnsAboveOnePercentDroppedAndUnderFiveMinutesOfDisk)
     EXPECT_TRUE(full.warning);
     EXPECT_EQ(full.text.rfind(L"Warning: the disk is nearly full. REC", 0), 0u);
     EXPECT_NE(full.text.find(L"(about 4 min)"), std::wstring::npos);
+    // The take stops at its floor, not at an empty disk: the five minutes are counted to it.
+    DiskRoom floored = Disk((364ull << 20) - 1);
+    floored.floorBytes = 64ull << 20;
+    EXPECT_TRUE(RecordingStatus(30, 0, 0, floored).warning);
 }
 
 TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
@@ -92,11 +99,31 @@ uint64_t g_freeBytes = 0;
 std::wstring g_askedFor;
 std::wstring g_shownFolder;
 std::wstring g_shownFile;
+HANDLE g_diskAnswers = nullptr; // the disk answers only once this is set
 
-TEST(StatusLine, ControlWindowReadsTheBoxsDiskAndOpensItsFolder)
+// Runs the window's messages until `done` or `ms` have passed; whether `done` came.
+template <typename Done>
+bool PumpUntil(Done done, DWORD ms)
+{
+    for (const ULONGLONG until = ::GetTickCount64() + ms; ::GetTickCount64() < until;) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::DispatchMessageW(&message);
+        }
+        if (done()) {
+            return true;
+        }
+        ::Sleep(10);
+    }
+    return false;
+}
+
+TEST(StatusLine, ControlWindowReadsTheBoxsDiskOffItsThreadAndOpensItsFolder)
 {
     SetAppDataFolderQuery([](std::wstring&) { return false; });
+    g_diskAnswers = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
     SetFreeDiskSpaceQuery([](const std::wstring& path, uint64_t& freeBytes) {
+        ::WaitForSingleObject(g_diskAnswers, INFINITE); // a share whose server is gone
         g_askedFor = path;
         freeBytes = g_freeBytes;
         return true;
@@ -125,8 +152,9 @@ TEST(StatusLine, ControlWindowReadsTheBoxsDiskAndOpensItsFolder)
     wchar_t current[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, current);
     const std::wstring folder = std::wstring(current) + L"\\";
+    EXPECT_TRUE(PumpUntil([&] { return text().rfind(L"Ready. 3.0 GB free on ", 0) == 0; }, 3000))
+        << text();
     EXPECT_EQ(g_askedFor, folder + L"output.mp4");
-    EXPECT_EQ(text().rfind(L"Ready. 3.0 GB free on ", 0), 0u);
     EXPECT_NE(text().find(L"(about 51 min)"), std::wstring::npos);
 
     // A long take's line with sound, and each sound warning up to "REC", fit the window's width.
@@ -152,11 +180,20 @@ TEST(StatusLine, ControlWindowReadsTheBoxsDiskAndOpensItsFolder)
     ::SelectObject(dc, previous);
     ::ReleaseDC(status, dc);
 
-    // A new path in the box: its disk at once.
+    // A disk that does not answer: the window goes on at once, and shows the new path's disk
+    // once it answers, half a second after the box stopped changing.
+    ::ResetEvent(g_diskAnswers);
     g_freeBytes = 7 * kGB;
+    const ULONGLONG began = ::GetTickCount64();
     ::SetWindowTextW(::GetDlgItem(window, IDC_PATH_EDIT), L"C:\\takes\\a.mp4");
+    PumpUntil([] { return false; }, 1500);
+    ::SendMessageW(window, WM_TIMER, IDT_STATUS, 0);
+    EXPECT_LT(::GetTickCount64() - began, 1700u);
+    EXPECT_EQ(text(), L"Ready.");
+    ::SetEvent(g_diskAnswers);
+    EXPECT_TRUE(PumpUntil([&] { return text().rfind(L"Ready. 7.0 GB free on ", 0) == 0; }, 3000))
+        << text();
     EXPECT_EQ(g_askedFor, L"C:\\takes\\a.mp4");
-    EXPECT_EQ(text().rfind(L"Ready. 7.0 GB free on ", 0), 0u);
 
     // Before any take, the box's folder opens, nothing selected.
     ::SendMessageW(window, WM_COMMAND, IDM_OPEN_FOLDER, 0);

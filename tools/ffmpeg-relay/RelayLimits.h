@@ -31,6 +31,10 @@ constexpr DWORD kLauncherWaitMs = 4 * 60 * 60 * 1000;
 constexpr uint32_t kKillAfterFrames = 120;
 // The stall mode stops reading once this many frames were read, and hangs for kHangMs.
 constexpr uint32_t kStallAfterFrames = 60;
+// The slow-rewrite mode's second pass over the finished copy: this long, in this many steps,
+// the file rewritten in place without growing (ffmpeg's +faststart on a slow disk).
+constexpr DWORD kSlowRewritePassMs = 14000;
+constexpr int kSlowRewriteSteps = 70;
 // How long a remux run waits for Debian's ffmpeg before killing it.
 constexpr DWORD kRemuxLimitMs = 10 * 60 * 1000;
 // How long the relay waits for its reader thread once ffmpeg has stopped taking frames.

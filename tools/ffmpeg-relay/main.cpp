@@ -34,6 +34,9 @@ enum class Fault {
     KillAfter4s,
     Stall,
     RemuxFail,
+    SlowRewrite,
+    HangRewrite,
+    FailFinish,
     Launcher
 };
 
@@ -55,6 +58,9 @@ bool ParseFault(const std::wstring& name, Fault& fault)
                   {L"kill-after-4s", Fault::KillAfter4s},
                   {L"stall", Fault::Stall},
                   {L"remux-fail", Fault::RemuxFail},
+                  {L"slow-rewrite", Fault::SlowRewrite},
+                  {L"hang-rewrite", Fault::HangRewrite},
+                  {L"fail-finish", Fault::FailFinish},
                   {L"launcher", Fault::Launcher}};
     for (const auto& mode : kModes) {
         if (name == mode.name) {
@@ -468,9 +474,37 @@ int Encode(const RelayCommand& command, HANDLE pipeHandle, RunRecord& record, Fa
     return g_encoderKilled ? kExitFailure : status;
 }
 
+// The slow-rewrite mode's second pass: the finished copy at `path` is read and written back in
+// place, a piece at a time over kSlowRewritePassMs, so its last-write time moves while its size
+// stays. False when the file can't be rewritten.
+bool RewriteInPlaceSlowly(const std::wstring& path)
+{
+    ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || !::GetFileSizeEx(file.Get(), &size)) {
+        return false;
+    }
+    const uint64_t step = static_cast<uint64_t>(size.QuadPart) / kSlowRewriteSteps + 1;
+    std::vector<BYTE> piece(static_cast<size_t>(step));
+    for (uint64_t offset = 0; offset < static_cast<uint64_t>(size.QuadPart); offset += step) {
+        LARGE_INTEGER at = {};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD read = 0;
+        if (!::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) ||
+            !::ReadFile(file.Get(), piece.data(), static_cast<DWORD>(step), &read, nullptr) ||
+            !::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) ||
+            !WriteAll(file.Get(), piece.data(), read)) {
+            return false;
+        }
+        ::Sleep(kSlowRewritePassMs / kSlowRewriteSteps);
+    }
+    return true;
+}
+
 // A run whose input is a file: Debian's ffmpeg reads it and writes the output itself, while the
 // relay holds the FIFO open so that ffmpeg dies with it. Returns ffmpeg's status.
-int Remux(const RelayCommand& command)
+int Remux(const RelayCommand& command, Fault fault)
 {
     std::string unixInput;
     std::string unixOutput;
@@ -506,6 +540,10 @@ int Remux(const RelayCommand& command)
     MarkNormalEnd(encoder);
     fifo.Reset();
     FinishWithStatus(encoder, status);
+    if (fault == Fault::SlowRewrite && status == 0) {
+        LogMessage(L"slow-rewrite: a second pass in place");
+        return RewriteInPlaceSlowly(OutputPath(command)) ? 0 : kExitFailure;
+    }
     return status;
 }
 
@@ -548,11 +586,15 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
             LogMessage(L"remux-fail: no remux");
             return kExitFailure;
         }
+        if (fault == Fault::HangRewrite) {
+            LogMessage(L"hang-rewrite: no remux, no exit");
+            return Stall(record);
+        }
         if (!RunningUnderWine()) {
             LogMessage(L"this relay needs Wine: it runs the Linux ffmpeg");
             return kExitFailure;
         }
-        return Remux(command);
+        return Remux(command, fault);
     }
     if (fault == Fault::NoOpenExit) {
         return kExitFailure;
@@ -582,7 +624,7 @@ int Run(int argc, wchar_t** argv, RunRecord& record)
     if (fault == Fault::SlowFinish || fault == Fault::SlowRead) {
         ::Sleep(kSlowFinishMs);
     }
-    return status;
+    return fault == Fault::FailFinish ? kExitFailure : status;
 }
 
 } // namespace

@@ -64,3 +64,5 @@ void Watch(Call& call);
 void WaitExit(Call& call);
 void Terminate(Call& call);
 void Resources(Call& call);
+void HoldFile(Call& call);
+void ReleaseFiles(Call& call);

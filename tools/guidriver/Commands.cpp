@@ -57,6 +57,8 @@ const Command kCommands[] = {
     {"wait-exit", 2, 2, "wait-exit PID TIMEOUT", WaitExit},
     {"terminate", 2, 3, "terminate PID TIMEOUT [alone]", Terminate},
     {"resources", 1, 1, "resources PID", Resources},
+    {"hold-file", 1, 1, "hold-file PATH", HoldFile},
+    {"release-files", 0, 0, "release-files", ReleaseFiles},
 };
 
 } // namespace

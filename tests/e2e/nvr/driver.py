@@ -214,6 +214,13 @@ class Driver:
 
     # Processes -------------------------------------------------------------------------------
 
+    def hold_file(self, windows_path):
+        """Holds the file open without sharing deletion, as a spreadsheet does."""
+        self.request(f"hold-file {escape(windows_path)}")
+
+    def release_files(self):
+        self.request("release-files")
+
     def processes(self):
         return [Process(int(p), int(pp), unescape(e))
                 for p, pp, e in (_split(i, 3) for i in self.request_items("ps"))]
