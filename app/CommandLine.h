@@ -28,6 +28,7 @@ struct ScriptRequest {
     bool stop = false;         // --stop
     SwitchChoice skeleton = SwitchChoice::Unset;
     SwitchChoice depth = SwitchChoice::Unset;
+    SwitchChoice lsl = SwitchChoice::Unset; // for the copy that starts; not handed over
 };
 
 struct ParsedCommandLine {
@@ -46,7 +47,7 @@ constexpr std::size_t kMaxTakePathChars = 259;
 std::vector<std::wstring> SplitArguments(const wchar_t* arguments);
 
 // Reads the options, case-insensitive: --record PATH, --duration SECONDS (a decimal number
-// greater than 0, with --record), --skeleton on|off, --depth on|off, --overwrite and --exit
+// greater than 0, with --record), --skeleton on|off, --depth on|off, --lsl on|off, --overwrite and --exit
 // (with --record), --stop (alone) and --help. Anything else is not understood.
 ParsedCommandLine ParseCommandLine(const wchar_t* arguments);
 

@@ -14,6 +14,7 @@ constexpr int IDM_ABOUT = 102;
 constexpr int IDM_SAVE_SKELETON = 103;
 constexpr int IDM_OPEN_FOLDER = 104;
 constexpr int IDM_SAVE_DEPTH = 105;
+constexpr int IDM_PUBLISH_LSL = 106;
 
 // Posted by a take's writer thread to the control window when its encoder fails; wParam is the
 // take's id, lParam the EncoderFault (gone or stalled).

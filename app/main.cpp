@@ -8,6 +8,7 @@
 #include "app/ScriptedTake.h"
 #include "app/TaskbarOverlay.h"
 #include "platform/DllSearch.h"
+#include "recording/LabStreams.h"
 #include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
@@ -105,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     NuiSkeletonTrackingEnable(g_skeletonEvent, 0);
     SetRenderedFrameSink(FeedRecording);
+    SetSkeletonFrameSink(PublishSkeletonFrame);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
     PostStartupRequest(control);
 
@@ -124,6 +126,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
         ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(ScriptExitCode()));
     }
     LeaveRecordingAtExit();
+    EndLabStreams();
     ReleaseTaskbarOverlay();
     NuiShutdown();
     if (g_skeletonEvent != nullptr) {

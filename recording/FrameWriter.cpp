@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "recording/LabStreams.h"
 #include "sensor/Frame.h"
 
 namespace {
@@ -40,6 +41,7 @@ struct FrameWriter {
     std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
+    std::atomic<int64_t> firstFrameTicks{0};
     bool ioPending = false; // a cancelled write did not complete; writer thread only
 
     ~FrameWriter()
@@ -130,6 +132,9 @@ void WriteRows(FrameWriter& writer, const QueuedFrame& slot, int64_t videoFrame,
                                      slot.hasDepth, slot.depthFrameNumber, slot.depthTimeMs,
                                      repeated, slot.takenAt});
     }
+    if (writer.rows.labFrames) {
+        PublishVideoFrame(videoFrame, slot.colorFrameNumber, repeated, slot.takenTicks);
+    }
 }
 
 void RunWriter(FrameWriter& writer)
@@ -152,6 +157,9 @@ void RunWriter(FrameWriter& writer)
                 return;
             }
             const int64_t videoFrame = writer.framesWritten.fetch_add(1);
+            if (videoFrame == 0) {
+                writer.firstFrameTicks.store(slot->takenTicks);
+            }
             const bool repeated = copy > 0 || slot->repeats;
             if (repeated) {
                 writer.framesRepeated.fetch_add(1);
@@ -256,6 +264,7 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
     result.framesRowsComplete = ended && writer.framesRowsComplete.load();
     result.framesRepeated = writer.framesRepeated.load();
     result.framesWritten = writer.framesWritten.load();
+    result.firstFrameTicks = writer.firstFrameTicks.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;
 }

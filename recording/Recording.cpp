@@ -13,6 +13,7 @@
 #include "recording/FrameTimeline.h"
 #include "recording/FramesCsv.h"
 #include "recording/IsoTime.h"
+#include "recording/LabStreams.h"
 #include "recording/RecordingFileName.h"
 #include "recording/SkeletonCsv.h"
 
@@ -37,6 +38,7 @@ struct Take {
     std::wstring encoderProgram;
     bool savingSkeletons = false;
     uint64_t startedAt = 0; // UTC
+    TakeLabStreams lsl;     // the lab's streams when the take started
 };
 Take g_take;
 
@@ -206,6 +208,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             made.push_back(FramesCsvPathFor(path));
         }
     }
+    rows.labFrames = true;
     const WPARAM takeId = g_takeId.load() + 1;
     if (saveDepth) {
         const TakeFile* depthFile = FindTakeFile(take.files, kDepthSuffix);
@@ -244,6 +247,8 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         g_frameLimitReached.store(false);
     }
     g_isRecording.store(true);
+    g_take.lsl = LabStreamsForTake();
+    PublishMarker(L"take started " + path);
     return StartResult::Started;
 }
 
@@ -270,6 +275,11 @@ bool StopRecording(TakeEnd why)
     finish.end = why;
     finish.encoderProgram = g_take.encoderProgram;
     finish.savingSkeletons = g_take.savingSkeletons;
+    // The streams it was published to: those at its start, or those turned on since.
+    finish.lsl = LabStreamsForTake(finish.written.firstFrameTicks);
+    if (!g_take.lsl.streams.empty()) {
+        finish.lsl.streams = g_take.lsl.streams;
+    }
     finish.reportWindow = g_reportWindow;
     finish.reportMessage = g_finishedMessage;
     g_take = Take{};

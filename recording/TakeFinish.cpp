@@ -10,6 +10,7 @@
 #include "platform/ScopedHandle.h"
 #include "recording/EncoderCommand.h"
 #include "recording/IsoTime.h"
+#include "recording/LabStreams.h"
 #include "recording/Mp4Frames.h"
 #include "recording/TakeInfo.h"
 #include "recording/SkeletonCsv.h"
@@ -214,6 +215,7 @@ void WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
         info.depthWidth = take.depthWidth;
         info.depthHeight = take.depthHeight;
     }
+    info.lsl = take.lsl;
     const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
     WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
 }
@@ -290,6 +292,7 @@ FinishedTake FinishTake(TakeToFinish& take)
     }
     // Before the report: whoever it tells may start the next take to the same path at once.
     ReleaseFinishingPaths(take.files);
+    PublishMarker(L"take saved " + finished.videoPath);
     if (take.reportWindow != nullptr) {
         auto* report = new FinishedTake(finished);
         if (!::PostMessageW(take.reportWindow, take.reportMessage, 0,

@@ -13,6 +13,7 @@
 
 #include "recording/EncoderStream.h"
 #include "recording/TakeFiles.h"
+#include "recording/TakeInfo.h"
 
 // Why a take ended.
 enum class TakeEnd {
@@ -50,6 +51,7 @@ struct TakeToFinish {
     TakeEnd end = TakeEnd::Stopped;
     std::wstring encoderProgram; // the take's ffmpeg.exe, which also rewrites its file
     bool savingSkeletons = false;
+    TakeLabStreams lsl; // the lab's streams the take was published to, for the take file
     HWND reportWindow = nullptr; // gets `reportMessage` with a new FinishedTake* as lParam,
     UINT reportMessage = 0;      // which the receiver deletes
 };

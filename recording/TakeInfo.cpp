@@ -65,6 +65,25 @@ std::string Stream(const std::string& file, int width, int height, const char* p
            codec + "\", \"focal_length_px\": " + focal + "}";
 }
 
+// The take's "lsl" entry: null when it was not published.
+std::string LabStreamsEntry(const TakeLabStreams& lsl)
+{
+    if (lsl.streams.empty()) {
+        return "null";
+    }
+    std::string entry = "{\"streams\": [";
+    for (const TakeLabStream& stream : lsl.streams) {
+        entry += (&stream == &lsl.streams.front() ? "" : ", ");
+        entry += "{\"name\": " + Quoted(stream.name) + ", \"source_id\": " +
+                 Quoted(stream.sourceId) + "}";
+    }
+    char frame0[40] = "null";
+    if (lsl.hasFrame0) {
+        std::snprintf(frame0, sizeof(frame0), "%.7f", lsl.frame0Time);
+    }
+    return entry + "], \"frame0_time\": " + frame0 + "}";
+}
+
 } // namespace
 
 std::string TakeInfoJson(const TakeInfo& info)
@@ -80,6 +99,7 @@ std::string TakeInfoJson(const TakeInfo& info)
     json += "  \"files\": {\"video\": " + FileName(info.video) +
             ", \"skeleton\": " + FileName(info.skeleton) + ", \"depth\": " + FileName(info.depth) +
             ", \"frames\": " + FileName(info.framesFile) + "},\r\n";
+    json += "  \"lsl\": " + LabStreamsEntry(info.lsl) + ",\r\n";
     json += "  \"streams\": {\r\n    \"color\": " +
             Stream(FileName(info.video), 640, 480, "yuv420p", "h264", kColorFocalLength640);
     if (info.depthWidth > 0) {

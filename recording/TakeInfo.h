@@ -5,6 +5,20 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A take's streams on the lab's network (Lab Streaming Layer): their names and source ids, and
+// the LSL time of video frame 0's colour picture, so the take lines up with a lab recording even
+// where its frames stream was not recorded. No streams: the take was not published.
+struct TakeLabStream {
+    std::string name;
+    std::string sourceId;
+};
+struct TakeLabStreams {
+    std::vector<TakeLabStream> streams;
+    bool hasFrame0 = false;
+    double frame0Time = 0.0; // seconds on lsl_local_clock
+};
 
 struct TakeInfo {
     std::string start;          // ISO 8601 local times
@@ -18,6 +32,7 @@ struct TakeInfo {
     std::wstring framesFile;
     int depthWidth = 0;         // 0 without depth
     int depthHeight = 0;
+    TakeLabStreams lsl;
 };
 
 // The runtime's nominal focal lengths in pixels.

@@ -12,6 +12,7 @@ const wchar_t kLastPathKey[] = L"LastPath";
 const wchar_t kDefaultLastPath[] = L"output.mp4";
 const wchar_t kSaveSkeletonKey[] = L"SaveSkeletonData";
 const wchar_t kSaveDepthKey[] = L"SaveDepth";
+const wchar_t kPublishLslKey[] = L"PublishLsl";
 
 // Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
 // existing file, or one that a racing writer made first, is left as it is.
@@ -106,4 +107,14 @@ void WriteSaveSkeletonData(bool on)
 void WriteSaveDepth(bool on)
 {
     WriteSetting(kSaveDepthKey, on ? L"1" : L"0");
+}
+
+bool ReadPublishLsl()
+{
+    return ReadSwitch(kPublishLslKey);
+}
+
+void WritePublishLsl(bool on)
+{
+    WriteSetting(kPublishLslKey, on ? L"1" : L"0");
 }

@@ -31,3 +31,9 @@ bool ReadSaveDepth();
 
 // Stores the Save Depth switch as SaveDepth "1" or "0", as WriteSaveSkeletonData does.
 void WriteSaveDepth(bool on);
+
+// Whether Publish to Lab Streaming Layer is on: the stored PublishLsl is exactly "1".
+bool ReadPublishLsl();
+
+// Stores it as PublishLsl "1" or "0", as WriteSaveSkeletonData does.
+void WritePublishLsl(bool on);
