@@ -19,10 +19,10 @@ struct ConfigSetting {
     const char* value;
 };
 // TimerResolution 0: the library leaves the process's timer resolution alone (it would ask
-// for 1 ms for the whole process). Log level -9: no log lines at all, also none on stderr.
+// for 1 ms for the whole process). Log level -3: fatal errors only, nothing a user would see.
 constexpr ConfigSetting kOwnSettings[] = {
     {"tuning", "TimerResolution", "0"},
-    {"log", "level", "-9"},
+    {"log", "level", "-3"},
 };
 
 std::string Trimmed(const std::string& text)
