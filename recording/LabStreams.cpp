@@ -68,6 +68,13 @@ std::atomic<bool> g_on{false};
 // One marker at a time: markers come from several threads.
 SRWLOCK g_markerLock = SRWLOCK_INIT;
 std::wstring g_sensorName; // main thread
+// The lab thread (LabThread), started with the first streams; main thread only.
+HANDLE g_thread = nullptr;
+HANDLE g_wake = nullptr; // auto-reset: the wanted state changed, or quit
+std::atomic<bool> g_wanted{false};
+std::atomic<bool> g_quit{false};
+// How long the end of the program waits for the lab thread to end the streams.
+constexpr DWORD kEndWaitMs = 3000;
 
 class SharedLock {
 public:
@@ -265,9 +272,6 @@ void DestroyOutlets(Outlets& outlets)
 
 bool TurnOn()
 {
-    if (!LoadLabLibrary()) {
-        return false;
-    }
     const std::wstring computer = ComputerName();
     Outlets made;
     made.framesId = LabSourceId(computer, g_sensorName, "frames");
@@ -303,6 +307,25 @@ void TurnOff()
     DestroyOutlets(gone);
 }
 
+// The lab thread: makes or ends the outlets whenever the wanted state changes, so that neither
+// (each takes tens of milliseconds) holds up the user interface; ends them when told to quit.
+DWORD WINAPI LabThread(LPVOID)
+{
+    for (;;) {
+        ::WaitForSingleObject(g_wake, INFINITE);
+        const bool quit = g_quit.load();
+        const bool wanted = g_wanted.load() && !quit;
+        if (wanted && !g_on.load()) {
+            TurnOn();
+        } else if (!wanted && g_on.load()) {
+            TurnOff();
+        }
+        if (quit) {
+            return 0;
+        }
+    }
+}
+
 } // namespace
 
 bool IsLabLibraryBesideProgram()
@@ -313,14 +336,26 @@ bool IsLabLibraryBesideProgram()
 
 bool SetLabStreamsOn(bool on)
 {
-    if (on == g_on.load()) {
-        return on;
+    if (on && !LoadLabLibrary()) {
+        return false;
     }
-    if (on) {
-        return TurnOn();
+    if (on && g_thread == nullptr) {
+        g_wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        g_thread = g_wake != nullptr ? ::CreateThread(nullptr, 0, LabThread, nullptr, 0, nullptr)
+                                     : nullptr;
+        if (g_thread == nullptr) {
+            if (g_wake != nullptr) {
+                ::CloseHandle(g_wake);
+                g_wake = nullptr;
+            }
+            return false;
+        }
     }
-    TurnOff();
-    return false;
+    g_wanted.store(on);
+    if (g_wake != nullptr) {
+        ::SetEvent(g_wake);
+    }
+    return on;
 }
 
 bool AreLabStreamsOn()
@@ -395,5 +430,14 @@ TakeLabStreams LabStreamsForTake(int64_t frame0Ticks)
 
 void EndLabStreams()
 {
-    TurnOff();
+    if (g_thread == nullptr) {
+        return;
+    }
+    g_quit.store(true);
+    ::SetEvent(g_wake);
+    if (::WaitForSingleObject(g_thread, kEndWaitMs) == WAIT_OBJECT_0) {
+        ::CloseHandle(g_thread);
+        ::CloseHandle(g_wake);
+        g_thread = nullptr;
+    }
 }

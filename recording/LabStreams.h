@@ -26,11 +26,12 @@ constexpr const char* kLabMarkersStream = "NimbraVIZ Markers";
 // True when lsl.dll is in the program's own folder (this does not load it).
 bool IsLabLibraryBesideProgram();
 
-// Main thread. Creates the three streams (loading the library the first time) or ends them.
-// Returns whether they exist now: turning on fails when the library is missing or incomplete.
+// Main thread. Has the three streams made (loading the library the first time) or ended, at
+// once but on a thread of this module's, so the caller never waits for either. Returns whether
+// they are wanted now: turning on fails when the library is missing or incomplete.
 bool SetLabStreamsOn(bool on);
 
-// The streams exist. Any thread.
+// The streams exist (they appear a moment after SetLabStreamsOn). Any thread.
 bool AreLabStreamsOn();
 
 // Names the sensor whose port the source ids carry (its instance name; empty: the first
@@ -53,5 +54,6 @@ void PublishMarker(const std::wstring& text);
 // performance-counter reading.
 TakeLabStreams LabStreamsForTake(int64_t frame0Ticks = 0);
 
-// At the program's end, with the render thread and the take's writer done: ends the streams.
+// At the program's end, with the render thread and the take's writer done: ends the streams,
+// waiting for that up to a few seconds.
 void EndLabStreams();
