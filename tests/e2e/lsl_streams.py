@@ -126,8 +126,9 @@ class LabStreamTests(RecorderTestCase):
         logged = {n: [joints_of(r["joints"]) if r["state"] == skeleton.TRACKED
                       else [(0.0, 0.0, 0.0, 0.0)] * skeleton.JOINT_COUNT
                       for r in taken[n]["records"]] for n in numbers}
-        first = next(i for i, n in enumerate(numbers)
-                     if [logged[m] for m in numbers[i:]] == slots)
+        first = next((i for i, n in enumerate(numbers)
+                      if [logged[m] for m in numbers[i:]] == slots), None)
+        self.assertIsNotNone(first, "the samples are not the skeleton frames taken, in order")
         by_number = dict(zip(numbers[first:], slots))
         print(f"skeleton frames taken {len(numbers)}, from the inlet's first {len(slots)}")
         self.assertLess(first, len(numbers) - 300)
