@@ -47,8 +47,8 @@ constexpr std::size_t kMaxTakePathChars = 259;
 std::vector<std::wstring> SplitArguments(const wchar_t* arguments);
 
 // Reads the options, case-insensitive: --record PATH, --duration SECONDS (a decimal number
-// greater than 0, with --record), --skeleton on|off, --depth on|off, --lsl on|off, --overwrite and --exit
-// (with --record), --stop (alone) and --help. Anything else is not understood.
+// greater than 0, with --record), --skeleton on|off, --depth on|off, --lsl on|off, --overwrite
+// and --exit (with --record), --stop (alone) and --help. Anything else is not understood.
 ParsedCommandLine ParseCommandLine(const wchar_t* arguments);
 
 // The usage, for the message box.
