@@ -11,7 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from lsl_streams import LabStreamTests, read_samples  # noqa: E402
+from lsl_streams import LabStreamCase, read_samples  # noqa: E402
 from nvr import depth  # noqa: E402
 from nvr.recorder import IDM_QUIT, IDM_SAVE_SKELETON  # noqa: E402
 from nvr.recording import Take, relay_env  # noqa: E402
@@ -25,7 +25,7 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-class Bench(LabStreamTests):
+class Bench(LabStreamCase):
     def take(self, publish):
         stage = self.lsl_stage()
         extra = dict(relay_env(stage), **stage.lsl_env, NVR_SIM_TRACKED="0,2")

@@ -36,7 +36,9 @@ def joints_of(record):
     return [tuple(f32(float(v)) for v in joint) for joint in record]
 
 
-class LabStreamTests(RecorderTestCase):
+class LabStreamCase(RecorderTestCase):
+    """Stages with lsl.dll, the inlet, and takes recorded while it reads (also for the
+    benchmark)."""
 
     def setUp(self):
         super().setUp()
@@ -91,6 +93,9 @@ class LabStreamTests(RecorderTestCase):
             self.assertFalse(os.path.exists(stage.path("got", "missing.txt")))
             stem = self.record_and_quit(rec, stage, seconds)
         return stage, stem, depth.read_frames_csv(stem + ".frames.csv")
+
+
+class LabStreamTests(LabStreamCase):
 
     def test_a_take_is_published_frame_by_frame_with_its_skeletons_and_markers(self):
         stage, stem, rows = self.published_take(10)
