@@ -67,7 +67,9 @@ Outlets g_outlets;
 std::atomic<bool> g_on{false};
 // One marker at a time: markers come from several threads.
 SRWLOCK g_markerLock = SRWLOCK_INIT;
-std::wstring g_sensorName; // main thread
+// The sensor's instance name, which the lab thread reads when it makes the streams.
+SRWLOCK g_nameLock = SRWLOCK_INIT;
+std::wstring g_sensorName;
 // The lab thread (LabThread), started with the first streams; main thread only.
 HANDLE g_thread = nullptr;
 HANDLE g_wake = nullptr; // auto-reset: the wanted state changed, or quit
@@ -273,10 +275,15 @@ void DestroyOutlets(Outlets& outlets)
 bool TurnOn()
 {
     const std::wstring computer = ComputerName();
+    std::wstring sensor;
+    {
+        SharedLock lock(g_nameLock);
+        sensor = g_sensorName;
+    }
     Outlets made;
-    made.framesId = LabSourceId(computer, g_sensorName, "frames");
-    made.skeletonId = LabSourceId(computer, g_sensorName, "skeleton");
-    made.markersId = LabSourceId(computer, g_sensorName, "markers");
+    made.framesId = LabSourceId(computer, sensor, "frames");
+    made.skeletonId = LabSourceId(computer, sensor, "skeleton");
+    made.markersId = LabSourceId(computer, sensor, "markers");
     made.frames = MakeOutlet(kLabFramesStream, "VideoFrames", kFrameChannels, 30.0, kLslDouble64,
                              made.framesId, FrameChannel);
     made.skeleton = MakeOutlet(kLabSkeletonStream, "Mocap", kSkeletonChannels, 30.0,
@@ -365,6 +372,7 @@ bool AreLabStreamsOn()
 
 void SetLabSensorName(const std::wstring& instanceName)
 {
+    ExclusiveLock lock(g_nameLock);
     g_sensorName = instanceName;
 }
 
