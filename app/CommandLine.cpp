@@ -153,7 +153,7 @@ ParsedCommandLine ParseCommandLine(const wchar_t* arguments)
         const std::wstring option = Lowered(split[i]);
         const bool takesValue = option == L"--record" || option == L"--duration" ||
                                 option == L"--skeleton" || option == L"--depth" ||
-                                option == L"--sound";
+                                option == L"--sound" || option == L"--lsl";
         const bool hasValue = i + 1 < split.size() && split[i + 1].rfind(L"--", 0) != 0;
         if (takesValue && !hasValue) {
             return NotUnderstood(split[i] + L" needs a value.");
@@ -175,8 +175,10 @@ ParsedCommandLine ParseCommandLine(const wchar_t* arguments)
                                      L"such as 60 or 2.5, not: " +
                                      value);
             }
-        } else if (option == L"--skeleton" || option == L"--depth") {
-            SwitchChoice& choice = option == L"--skeleton" ? request.skeleton : request.depth;
+        } else if (option == L"--skeleton" || option == L"--depth" || option == L"--lsl") {
+            SwitchChoice& choice = option == L"--skeleton" ? request.skeleton
+                                   : option == L"--depth"  ? request.depth
+                                                           : request.lsl;
             twice = choice != SwitchChoice::Unset;
             if (!ParseSwitch(value, choice)) {
                 return NotUnderstood(split[i - 1] + L" needs on or off, not: " + value);
@@ -222,6 +224,7 @@ std::wstring UsageText()
            L"--depth on|off\tsave depth in this run (not remembered)\n"
            L"--sound NAME|none\trecord sound from the device whose name is or holds NAME, "
            L"or none, in this run (not remembered)\n"
+           L"--lsl on|off\tpublish to Lab Streaming Layer in this run (not remembered)\n"
            L"--overwrite\treplace the recording's files if they exist\n"
            L"--exit\tquit once the recording has ended and is saved\n"
            L"--stop\tstop the recording of the running copy\n"

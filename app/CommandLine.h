@@ -29,6 +29,7 @@ struct ScriptRequest {
     SwitchChoice skeleton = SwitchChoice::Unset;
     SwitchChoice depth = SwitchChoice::Unset;
     std::wstring sound; // --sound: "none" or (part of) a device's name; empty when not given
+    SwitchChoice lsl = SwitchChoice::Unset; // for the copy that starts; not handed over
 };
 
 struct ParsedCommandLine {
@@ -47,8 +48,9 @@ constexpr std::size_t kMaxTakePathChars = 259;
 std::vector<std::wstring> SplitArguments(const wchar_t* arguments);
 
 // Reads the options, case-insensitive: --record PATH, --duration SECONDS (a decimal number
-// greater than 0, with --record), --skeleton on|off, --depth on|off, --sound NAME|none, --overwrite and --exit
-// (with --record), --stop (alone) and --help. Anything else is not understood.
+// greater than 0, with --record), --skeleton on|off, --depth on|off, --sound NAME|none,
+// --lsl on|off, --overwrite and --exit (with --record), --stop (alone) and --help. Anything else
+// is not understood.
 ParsedCommandLine ParseCommandLine(const wchar_t* arguments);
 
 // The usage, for the message box.

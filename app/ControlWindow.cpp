@@ -8,6 +8,7 @@
 
 #include "app/ControlLayout.h"
 #include "app/Ids.h"
+#include "app/Menu.h"
 #include "app/ReplaceConfirmation.h"
 #include "app/ScriptedTake.h"
 #include "app/SensorEvents.h"
@@ -17,6 +18,7 @@
 #include "app/TaskbarOverlay.h"
 #include "Version.h"
 #include "platform/Platform.h"
+#include "recording/LabStreams.h"
 #include "recording/Recording.h"
 #include "sensor/RenderLoop.h"
 #include "settings/Settings.h"
@@ -47,6 +49,10 @@ std::wstring g_lastTakePath;
 // file, and its depth file. Read from the settings at creation, flipped by their menu items.
 bool g_saveSkeletonData = false;
 bool g_saveDepth = false;
+// Publish to Lab Streaming Layer: on for this run, and whether lsl.dll, beside the program, has
+// failed to give the streams.
+bool g_publishLsl = false;
+bool g_labLibraryFailed = false;
 
 HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
                    int y, int width, int height, int id)
@@ -78,6 +84,26 @@ void UpdateStatus()
     RefreshStatusLine(PathInBox());
 }
 
+// lsl.dll is beside the program and has not failed.
+bool IsLabLibraryUsable()
+{
+    return !g_labLibraryFailed && IsLabLibraryBesideProgram();
+}
+
+// The lab's streams exist exactly while the item is ticked and the library can give them.
+void ApplyPublishLsl()
+{
+    if (IsLabLibraryUsable() && SetLabStreamsOn(g_publishLsl) != g_publishLsl) {
+        g_labLibraryFailed = true;
+    }
+}
+
+// A take ended for a fault: the lab's markers say why.
+void PublishTakeFault(const std::wstring& text)
+{
+    PublishMarker(L"take ended: " + text);
+}
+
 // Lays out the controls, loads the banner and puts the stored path into the edit box.
 void OnCreate(HWND hwnd)
 {
@@ -93,6 +119,8 @@ void OnCreate(HWND hwnd)
     g_saveSkeletonData = ReadSaveSkeletonData();
     g_saveDepth = ReadSaveDepth();
     LoadSoundChoice();
+    g_publishLsl = PublishLslForThisRun(ReadPublishLsl());
+    ApplyPublishLsl();
 
     HWND checkbox = CreateControl(hwnd, L"BUTTON", L"Show Color Feed", kCheckboxStyle, left, 20,
                                   200, 25, IDC_SHOW_COLOR);
@@ -267,6 +295,7 @@ bool EndTake(HWND hwnd, TakeEnd why)
 void OnStop(HWND hwnd)
 {
     if (EndTake(hwnd, TakeEnd::Stopped)) {
+        PublishTakeFault(kEncoderStalledText);
         ShowFixedStatus(kEncoderStalledText);
         TellUser(hwnd, kEncoderStalledText, L"Error", MB_OK);
     }
@@ -352,6 +381,7 @@ void OnDiskWatch(HWND hwnd)
 {
     if (IsTakeDiskFull()) {
         EndTake(hwnd, TakeEnd::DiskFull);
+        PublishTakeFault(kDiskFullText);
         ShowFixedStatus(kDiskFullText);
         TellUser(hwnd, kDiskFullText, L"Error", MB_OK);
     }
@@ -384,6 +414,11 @@ void ShowSwitchChecks(HMENU menu)
     ::CheckMenuItem(menu, IDM_SAVE_SKELETON,
                     MF_BYCOMMAND | (g_saveSkeletonData ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(menu, IDM_SAVE_DEPTH, MF_BYCOMMAND | (g_saveDepth ? MF_CHECKED : MF_UNCHECKED));
+    const bool usable = IsLabLibraryUsable();
+    ::ModifyMenuW(menu, IDM_PUBLISH_LSL,
+                  MF_BYCOMMAND | MF_STRING | (usable ? MF_ENABLED : MF_GRAYED) |
+                      (usable && g_publishLsl ? MF_CHECKED : MF_UNCHECKED),
+                  IDM_PUBLISH_LSL, usable ? kPublishLslText : kPublishLslMissingText);
 }
 
 // Flips a switch, its check mark and the stored setting. A take already running keeps the
@@ -400,6 +435,18 @@ void OnToggleSaveDepth(HWND hwnd)
     g_saveDepth = !g_saveDepth;
     ShowSwitchChecks(::GetMenu(hwnd));
     WriteSaveDepth(g_saveDepth);
+}
+
+// Publish to Lab Streaming Layer: the streams appear or end at once, take or no take.
+void OnTogglePublishLsl(HWND hwnd)
+{
+    if (!IsLabLibraryUsable()) {
+        return;
+    }
+    g_publishLsl = !g_publishLsl;
+    ApplyPublishLsl();
+    ShowSwitchChecks(::GetMenu(hwnd));
+    WritePublishLsl(g_publishLsl);
 }
 
 // Opens the folder of the last take with its video selected, or before any take the folder
@@ -453,6 +500,9 @@ void OnCommand(HWND hwnd, int id, int notification)
     case IDM_SAVE_DEPTH:
         OnToggleSaveDepth(hwnd);
         break;
+    case IDM_PUBLISH_LSL:
+        OnTogglePublishLsl(hwnd);
+        break;
     case IDM_QUIT:
         ::PostQuitMessage(0);
         break;
@@ -481,6 +531,7 @@ void OnEncoderFault(HWND hwnd, WPARAM takeId, LPARAM fault)
                RunningTakeFile(kDepthSuffix);
     }
     EndTake(hwnd, stalled ? TakeEnd::EncoderStalled : TakeEnd::EncoderLost);
+    PublishTakeFault(text);
     ShowFixedStatus(text);
     TellUser(hwnd, text.c_str(), L"Error", MB_OK);
 }

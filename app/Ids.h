@@ -18,6 +18,7 @@ constexpr int IDM_SAVE_DEPTH = 105;
 constexpr int IDM_SOUND_NONE = 110;
 constexpr int IDM_SOUND_FIRST = 111;
 constexpr int IDM_SOUND_LAST = 149;
+constexpr int IDM_PUBLISH_LSL = 106;
 
 // Posted by a take's writer thread to the control window when its encoder fails; wParam is the
 // take's id, lParam the EncoderFault (gone or stalled).

@@ -14,6 +14,7 @@ HMENU CreateMainMenu()
     ::AppendMenuW(fileMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(soundMenu), L"Record Sound From");
     ::AppendMenuW(fileMenu, MF_STRING, IDM_SAVE_SKELETON, L"Save Skeleton Data");
     ::AppendMenuW(fileMenu, MF_STRING, IDM_SAVE_DEPTH, L"Save Depth");
+    ::AppendMenuW(fileMenu, MF_STRING, IDM_PUBLISH_LSL, kPublishLslText);
     ::AppendMenuW(fileMenu, MF_STRING, IDM_QUIT, L"&Quit");
     ::AppendMenuW(helpMenu, MF_STRING, IDM_ABOUT, L"&About");
     ::AppendMenuW(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(fileMenu), L"&File");

@@ -184,6 +184,11 @@ bool SaveDepthForThisRun(bool current)
     return ChosenSwitch(g_depthChoice, current);
 }
 
+bool PublishLslForThisRun(bool stored)
+{
+    return ChosenSwitch(g_startupRequest.lsl, stored);
+}
+
 std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth, bool sound)
 {
     const TakeFiles files = TakeFilesFor(path, skeletons, depth, sound);

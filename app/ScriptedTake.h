@@ -36,6 +36,9 @@ void NoteScriptRequest(const ScriptRequest& request);
 // The Save Depth switch for this run: `current`, unless the request being run sets it.
 bool SaveDepthForThisRun(bool current);
 
+// Publish to Lab Streaming Layer for this run: `stored`, unless the command line sets it.
+bool PublishLslForThisRun(bool stored);
+
 // The first of the files a take to `path` would make (the video, and the files written beside
 // it with `skeletons`, `depth` or `sound`) that exists already; empty when none does.
 std::wstring FirstExistingTakeFile(const std::wstring& path, bool skeletons, bool depth,

@@ -9,6 +9,7 @@
 #include "app/ScriptedTake.h"
 #include "app/TaskbarOverlay.h"
 #include "platform/DllSearch.h"
+#include "recording/LabStreams.h"
 #include "recording/Recording.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/RenderLoop.h"
@@ -83,6 +84,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     StartSensor();
     WatchSensorStatus(control, WM_APP_SENSOR_STATUS);
     SetRenderedFrameSink(FeedRecording);
+    SetSkeletonFrameSink(PublishSkeletonFrame);
     HANDLE renderThread = ::CreateThread(nullptr, 0, RenderThread, nullptr, 0, nullptr);
     PostStartupRequest(control);
 
@@ -102,6 +104,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
         ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(ScriptExitCode()));
     }
     LeaveRecordingAtExit();
+    EndLabStreams();
     ReleaseTaskbarOverlay();
     StopSensor();
     if (g_skeletonEvent != nullptr) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "recording/LabStreams.h"
 #include "sensor/Frame.h"
 
 namespace {
@@ -43,6 +44,7 @@ struct FrameWriter {
     std::atomic<bool> waiting{false};   // a write or the flush waits on the encoder
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
+    std::atomic<int64_t> firstFrameTicks{0};
     bool ioPending = false; // a cancelled write did not complete; writer thread only
 
     ~FrameWriter()
@@ -133,6 +135,9 @@ void WriteRows(FrameWriter& writer, const QueuedFrame& slot, int64_t videoFrame,
                                      slot.hasDepth, slot.depthFrameNumber, slot.depthTimeMs,
                                      repeated, slot.takenAt});
     }
+    if (writer.rows.labFrames) {
+        PublishVideoFrame(videoFrame, slot.colorFrameNumber, repeated, slot.takenTicks);
+    }
 }
 
 void RunWriter(FrameWriter& writer)
@@ -159,6 +164,8 @@ void RunWriter(FrameWriter& writer)
                 writer.firstTakenAt.store(slot->takenAt);
             }
             writer.lastTakenAt.store(slot->takenAt);
+                writer.firstFrameTicks.store(slot->takenTicks);
+            }
             const bool repeated = copy > 0 || slot->repeats;
             if (repeated) {
                 writer.framesRepeated.fetch_add(1);
@@ -273,6 +280,7 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
     result.firstTakenAt = writer.firstTakenAt.load();
     result.lastTakenAt = writer.lastTakenAt.load();
     result.framesWritten = writer.framesWritten.load();
+    result.firstFrameTicks = writer.firstFrameTicks.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;
 }

@@ -51,13 +51,16 @@ struct FrameWriterResult {
     int64_t framesRepeated = 0;  // frames taken that repeat the colour picture before them
     uint64_t firstTakenAt = 0;   // when the first and the last frame taken were fetched (UTC
     uint64_t lastTakenAt = 0;    // FILETIME values; 0 without a frame or a fetch)
+    int64_t firstFrameTicks = 0; // when video frame 0's colour picture was taken; 0: no frame
 };
 
 // The files a writer fills with a row for each video frame the encoder takes; either may be
-// null. The writer owns them and closes them when it ends.
+// null. The writer owns them and closes them when it ends. With `labFrames` each such frame is
+// also published to the lab's frames stream (LabStreams), alongside its row.
 struct FrameRowFiles {
     std::unique_ptr<SkeletonCsvFile> skeletons;
     std::unique_ptr<FramesCsvFile> frames;
+    bool labFrames = false;
 };
 
 // Starts the writer thread on its own duplicate of `pipe` (connected, overlapped), taking frames

@@ -17,6 +17,7 @@
 #include "recording/FrameTimeline.h"
 #include "recording/FramesCsv.h"
 #include "recording/IsoTime.h"
+#include "recording/LabStreams.h"
 #include "recording/RecordingFileName.h"
 #include "recording/SkeletonCsv.h"
 #include "recording/SoundStream.h"
@@ -45,6 +46,7 @@ struct Take {
     std::shared_ptr<SoundStream> sound; // null without sound
     TakeSound soundChoice;
     bool soundMissing = false; // asked for, but the device could not be opened
+    TakeLabStreams lsl;     // the lab's streams when the take started
 };
 Take g_take;
 
@@ -319,6 +321,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
             NoteTakeFileCreated(take.files, made.back());
         }
     }
+    rows.labFrames = true;
     const WPARAM takeId = g_takeId.load() + 1;
     if (saveDepth) {
         const TakeFile* depthFile = FindTakeFile(take.files, kDepthSuffix);
@@ -374,6 +377,8 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
         g_sensorGapOpen = false;
     }
     g_isRecording.store(true);
+    g_take.lsl = LabStreamsForTake();
+    PublishMarker(L"take started " + path);
     return StartResult::Started;
 }
 
@@ -402,6 +407,11 @@ bool StopRecording(TakeEnd why)
     finish.soundDeviceId = g_take.soundChoice.deviceId;
     finish.soundDeviceName = g_take.soundChoice.deviceName;
     finish.soundMissingAtStart = g_take.soundMissing;
+    // The streams it was published to: those at its start, or those turned on since.
+    finish.lsl = LabStreamsForTake(finish.written.firstFrameTicks);
+    if (!g_take.lsl.streams.empty()) {
+        finish.lsl.streams = g_take.lsl.streams;
+    }
     finish.reportWindow = g_reportWindow;
     finish.reportMessage = g_finishedMessage;
     g_take = Take{};

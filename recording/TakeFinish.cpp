@@ -12,6 +12,7 @@
 #include "platform/WorkProgress.h"
 #include "recording/EncoderCommand.h"
 #include "recording/IsoTime.h"
+#include "recording/LabStreams.h"
 #include "recording/Mp4Frames.h"
 #include "recording/TakeInfo.h"
 #include "recording/SkeletonCsv.h"
@@ -299,6 +300,7 @@ bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
         info.depthHeight = take.depthHeight;
     }
     info.sound = SoundInfo(take, sound, finished.soundFile, finished.soundInVideo);
+    info.lsl = take.lsl;
     const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
     return WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
 }
@@ -460,6 +462,7 @@ FinishedTake FinishTake(TakeToFinish& take)
     }
     // Before the report: whoever it tells may start the next take to the same path at once.
     ReleaseFinishingPaths(take.files);
+    PublishMarker(L"take saved " + finished.videoPath);
     if (take.reportWindow != nullptr) {
         auto* report = new FinishedTake(finished);
         if (!::PostMessageW(take.reportWindow, take.reportMessage, 0,

@@ -69,6 +69,7 @@ struct TakeToFinish {
     std::wstring soundDeviceId;         // empty: the take was not asked to record sound
     std::wstring soundDeviceName;
     bool soundMissingAtStart = false;
+    TakeLabStreams lsl; // the lab's streams the take was published to, for the take file
     HWND reportWindow = nullptr; // gets `reportMessage` with a new FinishedTake* as lParam,
     UINT reportMessage = 0;      // which the receiver deletes
 };

@@ -110,6 +110,25 @@ std::string SoundStream(const TakeSoundInfo& sound)
            ", \"in_video\": " + (sound.inVideo ? "true" : "false") + "}";
 }
 
+// The take's "lsl" entry: null when it was not published.
+std::string LabStreamsEntry(const TakeLabStreams& lsl)
+{
+    if (lsl.streams.empty()) {
+        return "null";
+    }
+    std::string entry = "{\"streams\": [";
+    for (const TakeLabStream& stream : lsl.streams) {
+        entry += (&stream == &lsl.streams.front() ? "" : ", ");
+        entry += "{\"name\": " + Quoted(stream.name) + ", \"source_id\": " +
+                 Quoted(stream.sourceId) + "}";
+    }
+    char frame0[40] = "null";
+    if (lsl.hasFrame0) {
+        std::snprintf(frame0, sizeof(frame0), "%.7f", lsl.frame0Time);
+    }
+    return entry + "], \"frame0_time\": " + frame0 + "}";
+}
+
 } // namespace
 
 std::string TakeInfoJson(const TakeInfo& info)
@@ -137,6 +156,7 @@ std::string TakeInfoJson(const TakeInfo& info)
             ", \"frames\": " + FileName(info.framesFile) +
             (info.sound.deviceId.empty() ? "" : ", \"sound\": " + FileName(info.sound.file)) +
             "},\r\n";
+    json += "  \"lsl\": " + LabStreamsEntry(info.lsl) + ",\r\n";
     json += "  \"streams\": {\r\n    \"color\": " +
             Stream(FileName(info.video), 640, 480, "yuv420p", "h264", kColorFocalLength640);
     if (info.depthWidth > 0) {

@@ -39,6 +39,17 @@ struct SensorGap {
     uint64_t end = 0;
     int64_t firstFrame = 0;
     int64_t frames = 0;
+// A take's streams on the lab's network (Lab Streaming Layer): their names and source ids, and
+// the LSL time of video frame 0's colour picture, so the take lines up with a lab recording even
+// where its frames stream was not recorded. No streams: the take was not published.
+struct TakeLabStream {
+    std::string name;
+    std::string sourceId;
+};
+struct TakeLabStreams {
+    std::vector<TakeLabStream> streams;
+    bool hasFrame0 = false;
+    double frame0Time = 0.0; // seconds on lsl_local_clock
 };
 
 struct TakeInfo {
@@ -55,6 +66,7 @@ struct TakeInfo {
     int depthHeight = 0;
     TakeSoundInfo sound;        // no device id: no sound entry
     std::vector<SensorGap> sensorGaps;
+    TakeLabStreams lsl;
 };
 
 // Sets `info`'s start, end and sensor gaps for a video of info.frames frames whose first and

@@ -25,6 +25,7 @@ constexpr int kColorFramesPerPass = 2;
 std::atomic<bool> g_renderStopRequested{false};
 std::atomic<bool> g_repaintRequested{true};
 RenderedFrameSink g_sink = nullptr;
+SkeletonFrameSink g_skeletonSink = nullptr;
 
 // The frame buffer and what is known of the colour frame in it; render thread only.
 BYTE g_colorFrame[kFrameBytes] = {};
@@ -165,16 +166,21 @@ bool FetchSkeletonFrame()
         return false;
     }
     NUI_SKELETON_FRAME skeletons = {};
+    int64_t takenTicks = 0;
     {
         std::lock_guard<std::recursive_mutex> runtime(KinectRuntimeLock());
         if (NuiSkeletonGetNextFrame(0, &skeletons) < 0) {
             return false;
         }
+        takenTicks = HostTicks();
         NuiTransformSmooth(&skeletons, nullptr);
     }
     g_newestSkeletons = skeletons;
     g_haveSkeletons = true;
     g_skeletonsTakenMs = NowMs();
+    if (g_skeletonSink != nullptr) {
+        g_skeletonSink(g_newestSkeletons, takenTicks);
+    }
     return true;
 }
 
@@ -285,6 +291,11 @@ void HandOn(bool fetchedNow)
 void SetRenderedFrameSink(RenderedFrameSink sink)
 {
     g_sink = sink;
+}
+
+void SetSkeletonFrameSink(SkeletonFrameSink sink)
+{
+    g_skeletonSink = sink;
 }
 
 void RenderPass()

@@ -63,6 +63,13 @@ using RenderedFrameSink = void (*)(const RenderedFrame& frame);
 // Sets where each pass's frame goes. Call before the render thread starts.
 void SetRenderedFrameSink(RenderedFrameSink sink);
 
+// Receives, on the render thread, every skeleton frame a pass takes (smoothed, as drawn and
+// saved) with the performance counter's reading (HostTicks) at its fetch; must return at once.
+using SkeletonFrameSink = void (*)(const NUI_SKELETON_FRAME& frame, int64_t takenTicks);
+
+// Sets where the skeleton frames go. Call before the render thread starts.
+void SetSkeletonFrameSink(SkeletonFrameSink sink);
+
 // The render thread's entry; the parameter is unused. Returns once RequestRenderStop was called.
 DWORD WINAPI RenderThread(LPVOID parameter);
 

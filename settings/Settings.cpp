@@ -18,6 +18,7 @@ const wchar_t kSoundDeviceKey[] = L"SoundDevice";
 const wchar_t kSoundDeviceNameKey[] = L"SoundDeviceName";
 // Longer than any endpoint id or friendly name; a value of this length is taken as damaged.
 constexpr DWORD kSoundValueCapacity = 1024;
+const wchar_t kPublishLslKey[] = L"PublishLsl";
 
 // Creates `iniPath` holding only a UTF-16 LE byte-order mark when no file is there yet; an
 // existing file, or one that a racing writer made first, is left as it is.
@@ -147,4 +148,14 @@ void WriteSoundDevice(const std::wstring& id, const std::wstring& name)
 {
     WriteSetting(kSoundDeviceKey, id.c_str());
     WriteSetting(kSoundDeviceNameKey, name.c_str());
+}
+
+bool ReadPublishLsl()
+{
+    return ReadSwitch(kPublishLslKey);
+}
+
+void WritePublishLsl(bool on)
+{
+    WriteSetting(kPublishLslKey, on ? L"1" : L"0");
 }

@@ -39,3 +39,8 @@ bool ReadSoundDevice(std::wstring& id, std::wstring& name);
 // Stores the sound device as SoundDevice (the endpoint id, empty for none) and SoundDeviceName,
 // as WriteSaveSkeletonData does.
 void WriteSoundDevice(const std::wstring& id, const std::wstring& name);
+// Whether Publish to Lab Streaming Layer is on: the stored PublishLsl is exactly "1".
+bool ReadPublishLsl();
+
+// Stores it as PublishLsl "1" or "0", as WriteSaveSkeletonData does.
+void WritePublishLsl(bool on);

@@ -16,16 +16,17 @@ import zipfile
 BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build/mingw"
 
 
-def project_version():
-    """The version the build was configured with: VERSION in CMakeLists.txt's project()."""
+def cached(name):
+    """A value the build was configured with (CMakeCache.txt), e.g. the version of project()."""
     with open(os.path.join(BUILD, "CMakeCache.txt"), encoding="utf-8") as cache:
         for line in cache:
-            if line.startswith("CMAKE_PROJECT_VERSION:"):
+            if line.startswith(name + ":"):
                 return line.split("=", 1)[1].strip()
-    raise AssertionError("CMakeCache.txt has no CMAKE_PROJECT_VERSION")
+    raise AssertionError(f"CMakeCache.txt has no {name}")
 
 
-VERSION = project_version()
+VERSION = cached("CMAKE_PROJECT_VERSION")
+LSL_DIR = cached("NVR_LSL_DIR")
 TOP = f"NimbraVIZRecorder-{VERSION}-win64/"
 RT_VERSION = 16
 
@@ -118,13 +119,20 @@ class Release(unittest.TestCase):
         cls.exe_path = os.path.join(BUILD, "bin", "NimbraVIZRecorder.exe")
 
     def test_zip_holds_the_program_banner_and_guide_only(self):
+        lsl_dll = os.path.join(LSL_DIR, "lsl.dll")
+        with_lsl = ["lsl.dll", "lsl.dll License.txt"] if os.path.isfile(lsl_dll) else []
         with zipfile.ZipFile(self.zip_path) as archive:
             names = sorted(n for n in archive.namelist() if not n.endswith("/"))
             self.assertEqual(names, sorted(TOP + n for n in [
                 "NimbraVIZRecorder.exe",
                 "Nimbra_Umbraline VIZ Banner small.bmp",
                 "User's Guide.txt",
-            ]))
+            ] + with_lsl))
+            if with_lsl:
+                with open(lsl_dll, "rb") as dll:
+                    self.assertEqual(archive.read(TOP + "lsl.dll"), dll.read())
+                self.assertIn("Permission is hereby granted",
+                              archive.read(TOP + "lsl.dll License.txt").decode("utf-8"))
             guide = archive.read(TOP + "User's Guide.txt").decode("utf-8")
             major_minor = ".".join(VERSION.split(".")[:2])
             self.assertRegex(guide.splitlines()[0],
@@ -132,7 +140,7 @@ class Release(unittest.TestCase):
             for needed in ("Kinect for Windows Runtime 1.8", "ffmpeg.exe", "settings.ini",
                            "Failed to start FFmpeg.",
                            "Recording stopped: FFmpeg ended unexpectedly.",
-                           "already exists"):
+                           "already exists", "LabRecorder", "pyxdf"):
                 self.assertIn(needed, guide)
             banner = archive.read(TOP + "Nimbra_Umbraline VIZ Banner small.bmp")
             self.assertEqual(banner[:2], b"BM")

@@ -33,7 +33,7 @@ TEST(CommandLine, ReadsEveryOptionInAnyCase)
 {
     ParsedCommandLine parsed = ParseCommandLine(
         L"--RECORD \"D:\\rec\\s 01.mp4\" --Duration 60 --skeleton ON --depth off --Overwrite "
-        L"--EXIT --Sound \"xbox NUI\"");
+        L"--EXIT --Sound \"xbox NUI\" --lsl On");
     ASSERT_TRUE(parsed.understood) << Narrow(parsed.problem);
     const ScriptRequest& request = parsed.request;
     EXPECT_TRUE(request.record && request.overwrite && request.exitWhenDone && !request.stop);
@@ -42,6 +42,8 @@ TEST(CommandLine, ReadsEveryOptionInAnyCase)
     EXPECT_EQ(request.skeleton, SwitchChoice::On);
     EXPECT_EQ(request.depth, SwitchChoice::Off);
     EXPECT_EQ(request.sound, L"xbox NUI");
+    EXPECT_EQ(request.lsl, SwitchChoice::On);
+    EXPECT_FALSE(ParseCommandLine(L"--lsl yes").understood);
 
     // Seconds to whole frames at 30 a second, halves up.
     const std::pair<const wchar_t*, int64_t> durations[] = {

@@ -44,9 +44,11 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
     const std::wstring expected[] = {
         L"&File > Open Recordings Folder", L"&File > Record Sound From",
         L"&File > Save Skeleton Data",     L"&File > Save Depth",
+        L"&File > Publish to Lab Streaming Layer",
         L"&File > &Quit",                  L"&Help > &About"};
     const UINT commands[] = {IDM_OPEN_FOLDER, static_cast<UINT>(-1), IDM_SAVE_SKELETON,
-                             IDM_SAVE_DEPTH,  IDM_QUIT,              IDM_ABOUT};
+                             IDM_SAVE_DEPTH,  IDM_PUBLISH_LSL,       IDM_QUIT,
+                             IDM_ABOUT};
     const UINT menus[] = {0, 0, 0, 0, 0, 1};
     const UINT positions[] = {0, 1, 2, 3, 4, 0};
     for (int i = 0; i < 6; ++i) {
@@ -131,6 +133,16 @@ TEST(ControlWindow, SaveSkeletonAndSaveDepthItemsShowAndStoreTheirSwitches)
         ::SendMessageW(window, WM_COMMAND, IDM_SAVE_DEPTH, 0);
         EXPECT_EQ(ReadSaveDepth(), stored);
         EXPECT_EQ(checked(IDM_SAVE_DEPTH), stored);
+        // No lsl.dll beside this program: the item is greyed and says so, whatever is stored,
+        // and its command changes nothing.
+        WritePublishLsl(stored);
+        ::SendMessageW(window, WM_COMMAND, IDM_PUBLISH_LSL, 0);
+        ::SendMessageW(window, WM_INITMENU, reinterpret_cast<WPARAM>(bar), 0);
+        EXPECT_EQ(ReadPublishLsl(), stored);
+        EXPECT_EQ(::GetMenuState(bar, IDM_PUBLISH_LSL, MF_BYCOMMAND), UINT{MF_GRAYED});
+        wchar_t text[64] = {};
+        ::GetMenuStringW(bar, IDM_PUBLISH_LSL, text, 64, MF_BYCOMMAND);
+        EXPECT_STREQ(text, L"Publish to Lab Streaming Layer (lsl.dll not found)");
         ::DestroyWindow(window); // takes its menu with it
     }
     SetAppDataFolderQuery(nullptr);

@@ -84,6 +84,18 @@ TEST(TakeFiles, TakeFileNamesEveryFileAndTheDepthFocalLengthForItsSize)
                               "\"pixel_format\": \"yuv420p\", \"codec\": \"h264\", "
                               "\"focal_length_px\": 531.15}";
     EXPECT_NE(TakeInfoJson(info).find(entry), std::string::npos);
+
+    // Published: the streams' names and ids, and frame 0's LSL time to 100 ns.
+    EXPECT_NE(TakeInfoJson(info).find("\"lsl\": null,"), std::string::npos);
+    info.lsl.streams = {{"NimbraVIZ Frames", "id \"1\""}, {"NimbraVIZ Markers", "id2"}};
+    info.lsl.hasFrame0 = true;
+    info.lsl.frame0Time = 1587.74334825;
+    EXPECT_NE(TakeInfoJson(info).find(
+                  "\"lsl\": {\"streams\": [{\"name\": \"NimbraVIZ Frames\", \"source_id\": "
+                  "\"id \\\"1\\\"\"}, {\"name\": \"NimbraVIZ Markers\", \"source_id\": \"id2\"}], "
+                  "\"frame0_time\": 1587.7433483},\r\n"),
+              std::string::npos)
+        << TakeInfoJson(info);
 }
 
 // The take runs from its first video frame's fetch to its last one's; a take that begins or
