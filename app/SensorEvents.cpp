@@ -2,6 +2,7 @@
 
 #include "app/Ids.h"
 #include "app/StatusLineControl.h"
+#include "recording/LabStreams.h"
 #include "recording/Recording.h"
 #include "sensor/SensorControl.h"
 
@@ -19,6 +20,7 @@ void OnSensorChange(HWND hwnd, SensorChange change)
     switch (change) {
     case SensorChange::Started:
         ::KillTimer(hwnd, IDT_SENSOR_START);
+        PublishMarker(L"sensor connected");
         break;
     case SensorChange::StartFailed:
         if (g_startRetriesLeft-- > 0) {
@@ -29,6 +31,7 @@ void OnSensorChange(HWND hwnd, SensorChange change)
         break;
     case SensorChange::Lost:
         ::KillTimer(hwnd, IDT_SENSOR_START);
+        PublishMarker(L"sensor disconnected");
         // Idle, the line says so rather than keep the last take's text; a take's line warns.
         if (!IsRecording()) {
             ShowIdleStatus();

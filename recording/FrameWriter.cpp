@@ -162,10 +162,9 @@ void RunWriter(FrameWriter& writer)
             const int64_t videoFrame = writer.framesWritten.fetch_add(1);
             if (videoFrame == 0) {
                 writer.firstTakenAt.store(slot->takenAt);
-            }
-            writer.lastTakenAt.store(slot->takenAt);
                 writer.firstFrameTicks.store(slot->takenTicks);
             }
+            writer.lastTakenAt.store(slot->takenAt);
             const bool repeated = copy > 0 || slot->repeats;
             if (repeated) {
                 writer.framesRepeated.fetch_add(1);

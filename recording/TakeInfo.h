@@ -39,6 +39,8 @@ struct SensorGap {
     uint64_t end = 0;
     int64_t firstFrame = 0;
     int64_t frames = 0;
+};
+
 // A take's streams on the lab's network (Lab Streaming Layer): their names and source ids, and
 // the LSL time of video frame 0's colour picture, so the take lines up with a lab recording even
 // where its frames stream was not recorded. No streams: the take was not published.
