@@ -49,9 +49,9 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
     const UINT commands[] = {IDM_OPEN_FOLDER, static_cast<UINT>(-1), IDM_SAVE_SKELETON,
                              IDM_SAVE_DEPTH,  IDM_PUBLISH_LSL,       IDM_QUIT,
                              IDM_ABOUT};
-    const UINT menus[] = {0, 0, 0, 0, 0, 1};
-    const UINT positions[] = {0, 1, 2, 3, 4, 0};
-    for (int i = 0; i < 6; ++i) {
+    const UINT menus[] = {0, 0, 0, 0, 0, 0, 1};
+    const UINT positions[] = {0, 1, 2, 3, 4, 5, 0};
+    for (int i = 0; i < 7; ++i) {
         HMENU menu = ::GetSubMenu(bar, menus[i]);
         EXPECT_EQ(MenuText(bar, menus[i]) + L" > " + MenuText(menu, positions[i]), expected[i]);
         EXPECT_EQ(::GetMenuItemID(menu, positions[i]), commands[i]);
