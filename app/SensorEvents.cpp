@@ -29,8 +29,9 @@ void OnSensorChange(HWND hwnd, SensorChange change)
         break;
     case SensorChange::Lost:
         ::KillTimer(hwnd, IDT_SENSOR_START);
-        // Idle, the line says so rather than keep the last take's text; a take's line warns.
-        if (!IsRecording()) {
+        // Idle, the line says so rather than keep the last take's text; a take's line warns,
+        // and a take being saved gets to say how it was saved first.
+        if (!IsRecording() && !IsFinishingTake()) {
             ShowIdleStatus();
         }
         break;
