@@ -32,8 +32,9 @@ void OnSensorChange(HWND hwnd, SensorChange change)
     case SensorChange::Lost:
         ::KillTimer(hwnd, IDT_SENSOR_START);
         PublishMarker(L"sensor disconnected");
-        // Idle, the line says so rather than keep the last take's text; a take's line warns.
-        if (!IsRecording()) {
+        // Idle, the line says so rather than keep the last take's text; a take's line warns,
+        // and a take being saved gets to say how it was saved first.
+        if (!IsRecording() && !IsFinishingTake()) {
             ShowIdleStatus();
         }
         break;

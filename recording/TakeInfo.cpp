@@ -144,8 +144,8 @@ std::string TakeInfoJson(const TakeInfo& info)
     json += "  \"sensor_missing\": [";
     for (size_t i = 0; i < info.sensorGaps.size(); ++i) {
         const SensorGap& gap = info.sensorGaps[i];
-        json += std::string(i == 0 ? "" : ",") + "\r\n    {\"start\": " +
-                Quoted(FormatIsoLocalTime(gap.start)) +
+        json += std::string(i == 0 ? "" : ",") +
+                "\r\n    {\"start\": " + Quoted(FormatIsoLocalTime(gap.start)) +
                 ", \"end\": " + Quoted(FormatIsoLocalTime(gap.end)) +
                 ", \"first_frame\": " + std::to_string(gap.firstFrame) +
                 ", \"frames\": " + std::to_string(gap.frames) + "}";

@@ -94,36 +94,36 @@ HRESULT NuiImageStreamOpen(int imageType, int resolution, DWORD frameFlags, DWOR
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     return g_sensorOpen ? g_runtime.imageStreamOpen(imageType, resolution, frameFlags, frameLimit,
-                                                      nextFrameEvent, streamOut)
-                          : E_NUI_DEVICE_NOT_CONNECTED;
+                                                    nextFrameEvent, streamOut)
+                        : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiImageStreamGetNextFrame(HANDLE stream, DWORD waitMs, const NUI_IMAGE_FRAME** frameOut)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     return g_sensorOpen ? g_runtime.imageStreamGetNextFrame(stream, waitMs, frameOut)
-                          : E_NUI_DEVICE_NOT_CONNECTED;
+                        : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiImageStreamReleaseFrame(HANDLE stream, const NUI_IMAGE_FRAME* frame)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     return g_sensorOpen ? g_runtime.imageStreamReleaseFrame(stream, frame)
-                          : E_NUI_DEVICE_NOT_CONNECTED;
+                        : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiSkeletonTrackingEnable(HANDLE nextFrameEvent, DWORD flags)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     return g_sensorOpen ? g_runtime.skeletonTrackingEnable(nextFrameEvent, flags)
-                          : E_NUI_DEVICE_NOT_CONNECTED;
+                        : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiSkeletonGetNextFrame(DWORD waitMs, NUI_SKELETON_FRAME* frame)
 {
     std::lock_guard<std::recursive_mutex> lock(g_runtimeLock);
     return g_sensorOpen ? g_runtime.skeletonGetNextFrame(waitMs, frame)
-                          : E_NUI_DEVICE_NOT_CONNECTED;
+                        : E_NUI_DEVICE_NOT_CONNECTED;
 }
 
 HRESULT NuiTransformSmooth(NUI_SKELETON_FRAME* frame, const NUI_TRANSFORM_SMOOTH_PARAMETERS* params)

@@ -79,8 +79,8 @@ int64_t NowMs()
 
 // Takes the next frame of `stream` and hands its locked pixels to `copy`, which returns whether
 // it took them; the frame is unlocked and released at once. Returns true when `copy` took them,
-// with the frame's number and time stamp.
-// `stream` is read under the runtime's lock, which its owner holds to change it.
+// with the frame's number and time stamp. `stream` is read under the runtime's lock, which its
+// owner holds to change it.
 template <typename Copy>
 bool TakeImageFrame(const HANDLE& stream, Copy copy, DWORD& frameNumber, int64_t& timeMs)
 {

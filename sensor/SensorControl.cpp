@@ -91,11 +91,10 @@ bool StartSensor()
         g_skeletonEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     HANDLE colour = nullptr;
-    const bool started =
-        NuiInitialize(kInitializeFlags) >= 0 &&
-        NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0, 2, nullptr,
-                           &colour) >= 0 &&
-        colour != nullptr;
+    const bool started = NuiInitialize(kInitializeFlags) >= 0 &&
+                         NuiImageStreamOpen(NUI_IMAGE_TYPE_COLOR, NUI_IMAGE_RESOLUTION_640x480, 0,
+                                            2, nullptr, &colour) >= 0 &&
+                         colour != nullptr;
     DepthStream depth;
     if (started) {
         depth = OpenDepthStream();

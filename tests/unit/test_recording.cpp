@@ -14,9 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/HostClock.h"
 #include "platform/Platform.h"
 #include "platform/ScopedHandle.h"
 #include "recording/FramePipe.h"
+#include "recording/IsoTime.h"
 #include "recording/Recording.h"
 #include "settings/Settings.h"
 #include "tests/support/FramePipeClient.h"
@@ -350,6 +352,44 @@ TEST_F(Recording, FramesAPausedEncoderCouldNotTakeAreCountedOnceEach)
     EXPECT_GT(counts.dropped, 0);
     EXPECT_EQ(counts.frames, m_log.framesRead.load());
     EXPECT_NEAR(static_cast<double>(counts.frames + counts.dropped), seconds * 30, 3.0);
+}
+
+// A time without the sensor, from when it went away to its first new picture, which ends it
+// even when the full queue of a paused encoder drops that picture.
+TEST_F(Recording, TheTakeFileListsTheTimeWithoutTheSensor)
+{
+    g_part = EncoderPart::Pauses;
+    const std::wstring path = Path(L"gap.mp4");
+    ASSERT_TRUE(Start(path, true));
+    static BYTE pixels[kFrameBytes];
+    RenderedFrame frame = {};
+    frame.pixels = pixels;
+    frame.fetchedThisPass = true;
+    const uint64_t base = PreciseUtcNow() - 3600ull * 10000000;
+    const auto feed = [&](int count, bool missing) {
+        for (int i = 0; i < count; ++i, ::Sleep(34)) {
+            frame.sequence += missing ? 0 : 1;
+            frame.takenAt = missing ? frame.takenAt : base + frame.sequence * 10000000;
+            FeedRecording(frame);
+        }
+    };
+    feed(3, false);
+    frame.sensorMissingSince = PreciseUtcNow();
+    const uint64_t missingSince = frame.sensorMissingSince;
+    feed(60, true);
+    frame.sensorMissingSince = 0;
+    feed(45, false);
+    WriteTextFile(path, "video");
+    Stop();
+    const std::string json =
+        ReadTextFile(path + L"_2024-03-05__11-58AM_to_11-58AM" + kTakeInfoSuffix);
+    const std::string entry = "\"sensor_missing\": [\r\n    {\"start\": \"" +
+                              FormatIsoLocalTime(missingSince) + "\", \"end\": \"" +
+                              FormatIsoLocalTime(base + 4 * 10000000ull) + "\", \"first_frame\": ";
+    ASSERT_NE(json.find(entry), std::string::npos) << json;
+    // The only entry: the list closes after it.
+    EXPECT_EQ(json.find("}", json.find(entry)), json.find("}\r\n  ],", json.find(entry))) << json;
+    EXPECT_EQ(json.substr(json.find(entry) + entry.size(), 1), "3") << json;
 }
 
 TEST_F(Recording, EncoderThatConnectsEarlyCounts)

@@ -122,7 +122,8 @@ TEST(TakeFiles, TakeTimesComeFromTheFramesOrTheGapsAtTheEdges)
     const std::string json = TakeInfoJson(between);
     EXPECT_NE(json.find("\"sensor_missing\": [\r\n    {\"start\": \"" +
                         FormatIsoLocalTime(middle.start) + "\", \"end\": \"" +
-                        FormatIsoLocalTime(middle.end) + "\", \"first_frame\": 60, \"frames\": 60}"),
+                        FormatIsoLocalTime(middle.end) +
+                        "\", \"first_frame\": 60, \"frames\": 60}"),
               std::string::npos)
         << json;
 

@@ -137,8 +137,8 @@ HRESULT WINAPI NuiGetSensorCount(int* count)
 
 } // extern "C"
 
-static_assert(std::is_same<decltype(&NuiSetDeviceStatusCallback),
-                           NuiSetDeviceStatusCallbackFn>::value,
-              "NuiSetDeviceStatusCallback");
+static_assert(
+    std::is_same<decltype(&NuiSetDeviceStatusCallback), NuiSetDeviceStatusCallbackFn>::value,
+    "NuiSetDeviceStatusCallback");
 static_assert(std::is_same<decltype(&NuiGetSensorCount), NuiGetSensorCountFn>::value,
               "NuiGetSensorCount");
