@@ -87,7 +87,7 @@ def print_sound(final_stem, video_seconds):
     """The take's WAV against the frames its device was due to give, and the gaps filled."""
     try:
         with open(final_stem + ".take.json", encoding="utf-8") as take_file:
-            entry = json.load(take_file)["sound"]
+            entry = json.load(take_file)["streams"]["sound"]
         _, _, frames = sound.read_wav(final_stem + ".sound.wav")
     except (OSError, KeyError, ValueError) as error:
         print(f"  no sound to measure: {error!r}")
@@ -96,7 +96,7 @@ def print_sound(final_stem, video_seconds):
     print(f"  sound frames in the WAV    {frames:10d}")
     print(f"  sound frames due           {due:10.0f}  (video length x measured rate "
           f"{entry['measured_rate']:.2f}; difference {frames - due:+.0f})")
-    print(f"  sound gaps filled          {entry['gaps']:10d} ({entry['gap_ms']} ms)")
+    print(f"  sound gaps filled          {entry['gaps_filled']:10d} ({entry['gaps_total_ms']} ms)")
 
 
 def bench_take(rec, stage, seconds, number, skeletons=False, depth=False, with_sound=False):
