@@ -62,6 +62,8 @@ class SoundTests(RecorderTestCase):
         # In the WAV: sample = frame 0's sample + seconds after frame 0 x the measured rate.
         def index(wall):
             return entry["frame0_sample"] + (wall - host[0]) * entry["measured_rate"]
+        # Only the pause lost sound: anything else filled with silence is a fault.
+        self.assertEqual(entry["gaps_filled"], 1, entry["without_sound"][:10])
         found = sound.onsets(samples, 4)
         wav_errors = [(f - index(b)) / 16000 for f, b in zip(found, bursts)]
         self.assertEqual(len(found), len(bursts), (found, bursts))
@@ -75,7 +77,6 @@ class SoundTests(RecorderTestCase):
         paused, resumed = device.pauses[0]
         gap = samples[int(index(paused + 0.2)) * 4:int(index(resumed - 0.2)) * 4]
         self.assertEqual(set(gap), {0.0})
-        self.assertEqual(entry["gaps_filled"], 1, entry)
         self.assertAlmostEqual(entry["without_sound"][0]["duration_s"], 3.0, delta=0.15)
         self.assertAlmostEqual(entry["without_sound"][0]["start_s"], paused - host[0], delta=0.1)
         self.assertTrue(any(SILENT_TEXT in line for line in lines), lines)
