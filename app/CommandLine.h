@@ -47,8 +47,8 @@ constexpr std::size_t kMaxTakePathChars = 259;
 std::vector<std::wstring> SplitArguments(const wchar_t* arguments);
 
 // Reads the options, case-insensitive: --record PATH, --duration SECONDS (a decimal number
-// greater than 0, with --record), --skeleton on|off, --depth on|off, --sound NAME|none, --overwrite and --exit
-// (with --record), --stop (alone) and --help. Anything else is not understood.
+// greater than 0, with --record), --skeleton on|off, --depth on|off, --sound NAME|none, --overwrite
+// and --exit (with --record), --stop (alone) and --help. Anything else is not understood.
 ParsedCommandLine ParseCommandLine(const wchar_t* arguments);
 
 // The usage, for the message box.
@@ -58,7 +58,8 @@ std::wstring UsageText();
 bool ChosenSwitch(SwitchChoice choice, bool current);
 
 // A request handed to a running copy as WM_COPYDATA: this tag in dwData, and a versioned
-// fixed header followed by the UTF-16 path and sound name. Only the options travel, never anything to run.
+// fixed header followed by the UTF-16 path and sound name. Only the options travel, never anything
+// to run.
 constexpr unsigned long kHandedRequestTag = 0x4E565251; // "NVRQ"
 // The running copy answers with the request's exit code added to this tag, so that a window
 // that does not know the request (and answers 0) is not taken for one that took it.

@@ -41,12 +41,15 @@ TEST(ControlWindowMenu, SaveSkeletonQuitAndAboutSendTheirCommands)
 {
     HMENU bar = CreateMainMenu();
     ASSERT_EQ(::GetMenuItemCount(bar), 2);
-    const std::wstring expected[] = {
-        L"&File > Open Recordings Folder", L"&File > Record Sound From",
-        L"&File > Save Skeleton Data",     L"&File > Save Depth",
-        L"&File > &Quit",                  L"&Help > &About"};
-    const UINT commands[] = {IDM_OPEN_FOLDER, static_cast<UINT>(-1), IDM_SAVE_SKELETON,
-                             IDM_SAVE_DEPTH,  IDM_QUIT,              IDM_ABOUT};
+    const std::wstring expected[] = {L"&File > Open Recordings Folder",
+                                     L"&File > Record Sound From",
+                                     L"&File > Save Skeleton Data",
+                                     L"&File > Save Depth",
+                                     L"&File > &Quit",
+                                     L"&Help > &About"};
+    const UINT commands[] = {IDM_OPEN_FOLDER,   static_cast<UINT>(-1),
+                             IDM_SAVE_SKELETON, IDM_SAVE_DEPTH,
+                             IDM_QUIT,          IDM_ABOUT};
     const UINT menus[] = {0, 0, 0, 0, 0, 1};
     const UINT positions[] = {0, 1, 2, 3, 4, 0};
     for (int i = 0; i < 6; ++i) {
@@ -202,8 +205,9 @@ TEST(SoundChoice, ANameOrPartOfItPicksOneDeviceWhateverItsCase)
         EXPECT_EQ(match.id, pick.second);
     }
     EXPECT_FALSE(MatchSoundDevice(devices, L"micro", match, problem));
-    EXPECT_EQ(problem.rfind(L"--sound fits several sound devices: micro\nSound devices:\n  Micro", 0),
-              0u);
+    EXPECT_EQ(
+        problem.rfind(L"--sound fits several sound devices: micro\nSound devices:\n  Micro", 0),
+        0u);
     EXPECT_FALSE(MatchSoundDevice(devices, L"Kinect", match, problem));
     EXPECT_EQ(problem.rfind(L"--sound names no sound device: Kinect\n", 0), 0u);
 }

@@ -63,7 +63,8 @@ TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
 {
     TakeSoundStatus sound;
     EXPECT_EQ(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text,
-              RecordingStatus(30, 0, 0, Disk(kGB)).text) << "no sound chosen";
+              RecordingStatus(30, 0, 0, Disk(kGB)).text)
+        << "no sound chosen";
     sound.chosen = true;
     sound.peakDb = -18.5;
     sound.deviceName = L"Microphone Array (Xbox NUI Sensor)";
@@ -72,7 +73,9 @@ TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
                           L"19 dB \u00B7 41.2 GB free");
     EXPECT_FALSE(level.warning);
     sound.peakDb = -200;
-    EXPECT_NE(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text.find(L"sound \u2212" L"99 dB"),
+    EXPECT_NE(RecordingStatus(30, 0, 0, Disk(kGB), &sound)
+                  .text.find(L"sound \u2212"
+                             L"99 dB"),
               std::wstring::npos);
     // Each warning in turn, the one about the start before the others; no level with any.
     const wchar_t* warnings[] = {L"Warning: no sound is coming in. REC 0:12:34",
