@@ -78,10 +78,11 @@ TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
                              L"99 dB"),
               std::wstring::npos);
     // Each warning in turn, the one about the start before the others; no level with any.
-    const wchar_t* warnings[] = {L"Warning: no sound is coming in. REC 0:12:34",
-                                 L"Warning: the sound device is gone. REC 0:12:34",
-                                 L"Warning: no sound device: Microphone Array (Xbox NUI Sensor). "
-                                 L"REC 0:12:34"};
+    const std::wstring warnings[] = {
+        L"Warning: no sound is coming in. REC 0:12:34",
+        L"Warning: the sound device is gone. REC 0:12:34",
+        std::wstring(L"Warning: no sound device: Microphone Array (Xbox NUI Sensor). ") +
+            L"REC 0:12:34"};
     bool* flags[] = {&sound.silent, &sound.deviceGone, &sound.missingAtStart};
     for (int i = 0; i < 3; ++i) {
         *flags[i] = true;
