@@ -60,7 +60,8 @@ std::wstring UsageText();
 bool ChosenSwitch(SwitchChoice choice, bool current);
 
 // A request handed to a running copy as WM_COPYDATA: this tag in dwData, and a versioned
-// fixed header followed by the UTF-16 path and sound name. Only the options travel, never anything to run.
+// fixed header followed by the UTF-16 path and sound name. Only the options travel, never anything
+// to run.
 constexpr unsigned long kHandedRequestTag = 0x4E565251; // "NVRQ"
 // The running copy answers with the request's exit code added to this tag, so that a window
 // that does not know the request (and answers 0) is not taken for one that took it.

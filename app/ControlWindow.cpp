@@ -168,7 +168,8 @@ bool ConfirmReplace(HWND hwnd, const std::wstring& path)
         existing.push_back(path);
     }
     const TakeFiles files =
-        TakeFilesFor(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable());
+        TakeFilesFor(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable(),
+                     !SoundForNextTake().deviceId.empty());
     for (const TakeFile& companion : files.companions) {
         if (IsExistingFile(companion.startPath)) {
             existing.push_back(companion.startPath);
@@ -342,7 +343,8 @@ int RunScriptRequest(HWND hwnd, const ScriptRequest& request)
         return kExitFileExists;
     }
     const std::wstring existing =
-        FirstExistingTakeFile(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable());
+        FirstExistingTakeFile(path, g_saveSkeletonData, g_saveDepth && IsDepthAvailable(),
+                              !SoundForNextTake().deviceId.empty());
     if (!request.overwrite && !existing.empty()) {
         ShowFixedStatus(L"Not recorded, the file exists: " + existing);
         return kExitFileExists;

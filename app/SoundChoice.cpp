@@ -66,8 +66,10 @@ bool MatchSoundDevice(const std::vector<SoundDeviceInfo>& devices, const std::ws
     for (const SoundDeviceInfo& device : devices) {
         names += L"\n  " + device.name;
     }
-    problem = (holding.empty() ? L"--sound names no sound device: " : L"--sound fits several sound devices: ") +
-              name + (devices.empty() ? L"\nThere is no sound device." : L"\nSound devices:" + names);
+    problem = (holding.empty() ? L"--sound names no sound device: "
+                               : L"--sound fits several sound devices: ") +
+              name +
+              (devices.empty() ? L"\nThere is no sound device." : L"\nSound devices:" + names);
     return false;
 }
 

@@ -91,8 +91,8 @@ std::wstring IdleStatus(const DiskRoom& disk)
            FormatTimeLeft(SecondsLeft(disk)) + L")";
 }
 
-StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
-                           const DiskRoom& disk, const TakeSoundStatus* sound)
+StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated, const DiskRoom& disk,
+                           const TakeSoundStatus* sound)
 {
     StatusText status;
     const bool withSound = sound != nullptr && sound->chosen;

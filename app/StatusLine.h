@@ -51,8 +51,8 @@ std::wstring IdleStatus(const DiskRoom& disk);
 // With a take's `sound`, a shorter line: "REC 0:12:34 · 0 dropped · sound −18 dB · 41.2 GB free"
 // (the peak level), or a warning and "REC 0:12:34" while its device, absent at the start, is
 // missing, is gone, or sends only silence.
-StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated,
-                           const DiskRoom& disk, const TakeSoundStatus* sound = nullptr);
+StatusText RecordingStatus(int64_t frames, int64_t dropped, int64_t repeated, const DiskRoom& disk,
+                           const TakeSoundStatus* sound = nullptr);
 
 // After a take: "Saved 0:12:34 · 22,620 frames · 0 dropped: take.mp4_....mp4" (`fileName`
 // without its folder) for a standard MP4; "Saved (as recorded: the standard copy could not be

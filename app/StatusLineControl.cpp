@@ -77,8 +77,8 @@ void CreateStatusLine(HWND parent, int id)
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     // The dialog font rather than the wider system font: a take's line with its sound and a
     // warning in front stays within the window's width.
-    ::SendMessageW(g_hwndStatus, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)),
-                   FALSE);
+    ::SendMessageW(g_hwndStatus, WM_SETFONT,
+                   reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     PlaceStatusLine(parent);
 }
 

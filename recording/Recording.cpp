@@ -556,8 +556,10 @@ void FeedRecording(const RenderedFrame& frame)
             (!g_feedDepthQueue || FrameQueueHasRoom(*g_feedDepthQueue))) {
             FrameQueuePut(*g_feedQueue, frame, frame.pixels, due, !isNew);
             if (g_feedSound && g_framesQueued == 0) {
-                // The take's video frame 0: its sound starts at the moment it was taken.
-                SoundStreamSetFrameZero(*g_feedSound, frame.takenTicks);
+                // The take's video frame 0: its sound starts at the moment it was taken (now,
+                // for a frame that does not say).
+                SoundStreamSetFrameZero(*g_feedSound,
+                                        frame.takenTicks != 0 ? frame.takenTicks : now);
             }
             if (g_feedDepthQueue) {
                 FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -21,16 +22,45 @@ double Slope(const SoundClock& clock)
                               : static_cast<double>(kHnsPerSecond) / clock.rate;
 }
 
-// The line's stamp (relative to frame 0) at file index `index`.
+// The line's stamp (relative to frame 0) at file index `index`: the fit, or the first packet's
+// time at the nominal rate until the fit has a point.
 double StampAt(const SoundClock& clock, double index)
 {
+    if (clock.fitCount == 0) {
+        return clock.anchorStamp + (index - static_cast<double>(clock.anchorIndex)) * Slope(clock);
+    }
     return clock.meanStamp + (index - clock.meanIndex) * Slope(clock);
 }
 
 // The line's file index at `stamp` (relative to frame 0).
 double IndexAt(const SoundClock& clock, double stamp)
 {
-    return clock.meanIndex + (stamp - clock.meanStamp) / Slope(clock);
+    const double index = static_cast<double>(clock.anchorIndex);
+    return index + (stamp - StampAt(clock, index)) / Slope(clock);
+}
+
+// What the packets in view say of the time of the first one's first frame, relative to frame
+// 0: the earliest they allow (a late packet is told by those after it that caught up) and
+// their median (the jitter of single stamps evened out). False when none has a stamp to trust.
+bool ViewTimes(const SoundClock& clock, const SoundPacketTime* packets, std::size_t count,
+               double& earliest, double& median)
+{
+    std::vector<double> times;
+    double ahead = 0.0; // frames between the first packet and this one
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!packets[i].timeError) {
+            times.push_back(static_cast<double>(packets[i].hostHns - clock.zeroHns) -
+                            ahead * Slope(clock));
+        }
+        ahead += static_cast<double>(packets[i].frames);
+    }
+    if (times.empty()) {
+        return false;
+    }
+    earliest = *std::min_element(times.begin(), times.end());
+    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+    median = times[times.size() / 2];
+    return true;
 }
 
 void AddToFit(SoundClock& clock, int64_t index, double stamp)
@@ -74,24 +104,31 @@ void SoundClockStart(SoundClock& clock, int64_t rate, int64_t zeroHns)
     clock.zeroHns = zeroHns;
 }
 
-SoundPlacement SoundClockPlace(SoundClock& clock, int64_t hostHns, int64_t frames,
-                               uint64_t devicePosition, bool discontinuity, bool timeError)
+SoundPlacement SoundClockPlace(SoundClock& clock, const SoundPacketTime* packets, std::size_t count)
 {
-    const double stamp = static_cast<double>(hostHns - clock.zeroHns);
-    if (!clock.placed && timeError) {
-        timeError = false; // the first packet has only its stamp to go by
-    }
-    if (clock.fitCount == 0) {
-        clock.next = std::llround(stamp * clock.rate / kHnsPerSecond);
+    const SoundPacketTime& packet = packets[0];
+    const int64_t frames = packet.frames;
+    const double stamp = static_cast<double>(packet.hostHns - clock.zeroHns);
+    double earliest = stamp;
+    double median = stamp;
+    const bool known = ViewTimes(clock, packets, count, earliest, median);
+    if (!clock.anchored) {
+        // The first packet: its time, even an untrusted one, is all there is to go by.
+        clock.next = std::llround(earliest * clock.rate / kHnsPerSecond);
+        clock.anchored = true;
+        clock.anchorIndex = clock.next;
+        clock.anchorStamp = earliest;
     } else {
         int64_t lost = 0;
-        if (clock.positionKnown && devicePosition > clock.expectedPosition) {
-            lost = static_cast<int64_t>(devicePosition - clock.expectedPosition);
+        if (clock.positionKnown && packet.devicePosition > clock.expectedPosition) {
+            lost = static_cast<int64_t>(packet.devicePosition - clock.expectedPosition);
         }
-        if (!timeError) {
-            const double lag = stamp - StampAt(clock, static_cast<double>(clock.next));
-            if (lag > kSoundGapHns || (discontinuity && lag > 0.0)) {
-                lost = std::max<int64_t>(lost, std::llround(lag / Slope(clock)));
+        if (known) {
+            // Lost frames when every packet in view is late; as many as most of them say.
+            const double line = StampAt(clock, static_cast<double>(clock.next));
+            const double lag = earliest - line;
+            if (lag > kSoundGapHns || (packet.discontinuity && lag > 0.0)) {
+                lost = std::max<int64_t>(lost, std::llround((median - line) / Slope(clock)));
             }
         }
         clock.next += lost;
@@ -109,11 +146,17 @@ SoundPlacement SoundClockPlace(SoundClock& clock, int64_t hostHns, int64_t frame
     }
     clock.next = start + frames;
     clock.positionKnown = true;
-    clock.expectedPosition = devicePosition + static_cast<uint64_t>(frames);
-    if (!timeError) {
+    clock.expectedPosition = packet.devicePosition + static_cast<uint64_t>(frames);
+    // A packet that came late says nothing of the device's clock.
+    if (!packet.timeError && stamp - StampAt(clock, static_cast<double>(start)) <= kSoundLateHns) {
         AddToFit(clock, start, stamp);
     }
     return placement;
+}
+
+int64_t SoundClockLookaheadHns(const SoundClock& clock)
+{
+    return clock.fitCount > 0 ? kSoundLookaheadHns : kSoundFirstLookaheadHns;
 }
 
 void SoundClockReopened(SoundClock& clock)
@@ -123,7 +166,7 @@ void SoundClockReopened(SoundClock& clock)
 
 int64_t SoundClockFillTo(SoundClock& clock, int64_t hostHns)
 {
-    if (clock.fitCount == 0) {
+    if (!clock.anchored) {
         return 0;
     }
     const int64_t target =
@@ -143,7 +186,7 @@ double SoundClockMeasuredRate(const SoundClock& clock)
 
 double SoundClockOffsetHns(const SoundClock& clock)
 {
-    return clock.fitCount > 0 ? StampAt(clock, 0.0) : 0.0;
+    return clock.anchored ? StampAt(clock, 0.0) : 0.0;
 }
 
 int64_t SoundClockGapFrames(const SoundClock& clock)

@@ -128,6 +128,7 @@ struct SoundStream {
     bool clockStarted = false;
     bool writeFailed = false;
     bool lost = false;
+    std::deque<SoundItem> pending; // taken from the queue, waiting for the packets after them
     int64_t headerAtMs = 0;
     SoundStreamReport report;
 };
@@ -281,9 +282,22 @@ void WriteSilence(SoundStream& s, int64_t frames)
     }
 }
 
-// Writer thread: one item on the file, placed by the clock.
-void WriteItem(SoundStream& s, const SoundItem& item)
+SoundPacketTime TimeOf(const SoundItem& item)
 {
+    SoundPacketTime time;
+    time.hostHns = item.hostHns;
+    time.frames = item.frames;
+    time.devicePosition = item.position;
+    time.discontinuity = item.discontinuity;
+    time.timeError = item.timeError;
+    return time;
+}
+
+// Writer thread: the first item it holds on the file, the packet placed by the clock with the
+// packets in `view` (the packet and those after it).
+void WriteFront(SoundStream& s, const std::vector<SoundPacketTime>& view)
+{
+    const SoundItem& item = s.pending.front();
     if (item.kind == SoundItem::Kind::Lost) {
         s.lost = true;
         return;
@@ -293,8 +307,7 @@ void WriteItem(SoundStream& s, const SoundItem& item)
         SoundClockReopened(s.clock);
         return;
     }
-    const SoundPlacement placement = SoundClockPlace(
-        s.clock, item.hostHns, item.frames, item.position, item.discontinuity, item.timeError);
+    const SoundPlacement placement = SoundClockPlace(s.clock, view.data(), view.size());
     WriteSilence(s, placement.silence);
     const int64_t kept = item.frames - placement.cut;
     if (kept <= 0) {
@@ -306,6 +319,35 @@ void WriteItem(SoundStream& s, const SoundItem& item)
         const std::size_t block = s.format.Format.nBlockAlign;
         Write(s, item.data.data() + static_cast<std::size_t>(placement.cut) * block,
               static_cast<std::size_t>(kept) * block);
+    }
+}
+
+// Writer thread: writes the items it holds, each packet once the clock has the sound after it
+// in view that it asks for (a loss of the device ends the view), or all of them when `all`.
+void WritePending(SoundStream& s, bool all)
+{
+    const int64_t lookahead = SoundClockLookaheadHns(s.clock) *
+                              static_cast<int64_t>(s.format.Format.nSamplesPerSec) / kHnsPerSecond;
+    std::vector<SoundPacketTime> view;
+    while (!s.pending.empty()) {
+        view.clear();
+        int64_t ahead = 0;
+        bool closed = all;
+        for (const SoundItem& item : s.pending) {
+            if (item.kind != SoundItem::Kind::Packet || ahead >= lookahead) {
+                closed = true;
+                break;
+            }
+            if (!view.empty()) {
+                ahead += item.frames;
+            }
+            view.push_back(TimeOf(item));
+        }
+        if (!closed && s.pending.front().kind == SoundItem::Kind::Packet) {
+            return; // more is to come before the front can be placed
+        }
+        WriteFront(s, view);
+        s.pending.pop_front();
     }
 }
 
@@ -335,9 +377,10 @@ DWORD WINAPI WriterThread(LPVOID parameter)
             s->clockStarted = true;
         }
         if (s->clockStarted) {
-            for (const SoundItem& item : batch) {
-                WriteItem(*s, item);
+            for (SoundItem& item : batch) {
+                s->pending.push_back(std::move(item));
             }
+            WritePending(*s, ended);
             if (s->lost) {
                 WriteSilence(*s,
                              SoundClockFillTo(s->clock, TicksToHns(HostTicks()) - kLostFillLagHns));

@@ -85,20 +85,22 @@ def print_skeleton_file(path, seconds):
     print(f"  skeleton rows              {rows:10d} ({rows / seconds:.1f} a second)")
 
 
-def print_sound(final_stem, video_seconds):
-    """The take's WAV against the frames its device was due to give, and the gaps filled."""
+def print_sound(final_stem, seconds):
+    """The take's WAV against the frames its device was due to give in the `seconds` the take
+    ran, and the gaps filled."""
     try:
         with open(final_stem + ".take.json", encoding="utf-8") as take_file:
-            entry = json.load(take_file)["sound"]
+            entry = json.load(take_file)["streams"]["sound"]
         _, _, frames = sound.read_wav(final_stem + ".sound.wav")
     except (OSError, KeyError, ValueError) as error:
         print(f"  no sound to measure: {error!r}")
         return
-    due = video_seconds * entry["measured_rate"]
+    due = seconds * entry["measured_rate"]
     print(f"  sound frames in the WAV    {frames:10d}")
-    print(f"  sound frames due           {due:10.0f}  (video length x measured rate "
-          f"{entry['measured_rate']:.2f}; difference {frames - due:+.0f})")
-    print(f"  sound gaps filled          {entry['gaps']:10d} ({entry['gap_ms']} ms)")
+    print(f"  sound frames due           {due:10.0f}  (time run x measured rate "
+          f"{entry['measured_rate']:.2f}, nominal {entry['sample_rate']}; "
+          f"difference {frames - due:+.0f})")
+    print(f"  sound gaps filled          {entry['gaps_filled']:10d} ({entry['gaps_total_ms']} ms)")
 
 
 def bench_take(rec, stage, seconds, number, skeletons=False, depth=False, with_sound=False):
@@ -133,7 +135,7 @@ def bench_take(rec, stage, seconds, number, skeletons=False, depth=False, with_s
         print(f"  depth frames in its file   {frames:>10}")
     report = FrameReport.of(video.decode_frame_numbers(stage.path(finals[0])))
     if with_sound:
-        print_sound(stage.path(finals[0][:-len(".mp4")]), report.count / FRAMES_PER_SECOND)
+        print_sound(stage.path(finals[0][:-len(".mp4")]), ran)
     expected = FRAMES_PER_SECOND * ran
     print(f"  frames in the file         {report.count:10d}")
     print(f"  frames expected (30 x t)   {expected:10.1f}  "

@@ -214,8 +214,9 @@ TEST(SoundChoice, ANameOrPartOfItPicksOneDeviceWhateverItsCase)
         EXPECT_EQ(match.id, pick.second);
     }
     EXPECT_FALSE(MatchSoundDevice(devices, L"micro", match, problem));
-    EXPECT_EQ(problem.rfind(L"--sound fits several sound devices: micro\nSound devices:\n  Micro", 0),
-              0u);
+    EXPECT_EQ(
+        problem.rfind(L"--sound fits several sound devices: micro\nSound devices:\n  Micro", 0),
+        0u);
     EXPECT_FALSE(MatchSoundDevice(devices, L"Kinect", match, problem));
     EXPECT_EQ(problem.rfind(L"--sound names no sound device: Kinect\n", 0), 0u);
 }

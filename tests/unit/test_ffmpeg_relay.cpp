@@ -17,8 +17,11 @@
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
 #include "platform/ScopedHandle.h"
+#include "platform/SoundDevices.h"
 #include "recording/EncoderCommand.h"
 #include "recording/FramePipe.h"
+#include "recording/Mp4Frames.h"
+#include "recording/WavFile.h"
 #include "sensor/Frame.h"
 
 namespace {
@@ -270,6 +273,44 @@ TEST(FfmpegRelay, RemuxOfARecordedTakePutsTheIndexFirstWithEveryFrame)
     EXPECT_TRUE(!boxes.empty() && boxes[0] == "ftyp" && moov < mdat && mdat != boxes.end())
         << Joined(boxes);
     EXPECT_EQ(FrameCount(mp4), kFramesSent) << Joined(boxes);
+}
+
+// The rewrite after a take with sound: the relay hands Debian's ffmpeg both files, and the copy
+// gets an AAC track beside every video frame.
+TEST(FfmpegRelay, RewriteWithTheTakesSoundAddsAnAacTrack)
+{
+    const std::wstring take = TempFile(L"nvr relay sound take") + L".mp4";
+    const std::wstring wavPath = TempFile(L"nvr relay sound") + L".wav";
+    const std::wstring rewritten = TempFile(L"nvr relay with sound") + L".mp4";
+    EXPECT_EQ(RecordTake(kFragmentedCommandPrefix, take, kFramesSent), 0u);
+    WAVEFORMATEXTENSIBLE format = {};
+    format.Format = {WAVE_FORMAT_EXTENSIBLE, 4, 16000, 16000 * 16, 16, 32, 22};
+    format.Samples.wValidBitsPerSample = 32;
+    format.dwChannelMask = DefaultChannelMask(4);
+    format.SubFormat = {0x00000003, 0x0000, 0x0010, {0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71}};
+    WavFile wav;
+    ASSERT_TRUE(WavFileCreate(wav, wavPath, format));
+    const std::vector<float> tone(16000 * 4, 0.5f);
+    ASSERT_TRUE(WavFileWrite(wav, tone.data(), tone.size() * sizeof(float)));
+    ASSERT_TRUE(WavFileClose(wav));
+
+    RewriteSound sound{wavPath, 16000, 4, 16032.0, -5.0, true, kFramesSent};
+    std::wstring line;
+    ASSERT_TRUE(BuildRewriteCommandLine(take, rewritten, line, &sound));
+    PROCESS_INFORMATION started = {};
+    ASSERT_NO_FATAL_FAILURE(StartRelay(line, started));
+    ScopedHandle process(started.hProcess);
+    ScopedHandle thread(started.hThread);
+    EXPECT_EQ(WaitForExit(process.Get(), 60000), 0u);
+    const std::string mp4 = ReadWholeFile(rewritten);
+    Mp4FrameCount video; // the recorder's own check of the copy: the video track's frames
+    EXPECT_TRUE(CountMp4FileFrames(rewritten, video) && video.indexBeforeMedia);
+    for (const std::wstring& path : {take, wavPath, rewritten}) {
+        ::DeleteFileW(path.c_str());
+    }
+    EXPECT_EQ(video.frames, static_cast<uint64_t>(kFramesSent));
+    EXPECT_NE(mp4.find("soun"), std::string::npos);
+    EXPECT_NE(mp4.find("mp4a"), std::string::npos);
 }
 
 // The helper folder (Z:\tmp\nvr-relay-PID-...) of relay process `relayId` whose script names

@@ -21,6 +21,7 @@
 #include "recording/IsoTime.h"
 #include "recording/Recording.h"
 #include "settings/Settings.h"
+#include "tests/support/FakeSoundDevice.h"
 #include "tests/support/FramePipeClient.h"
 
 namespace {
@@ -178,6 +179,7 @@ void FeedNewFrames(int count)
         frame.pixels = pixels;
         frame.sequence = ++sequence;
         frame.fetchedThisPass = true;
+        frame.takenTicks = HostTicks();
         FeedRecording(frame);
         ::Sleep(34);
     }
@@ -257,6 +259,59 @@ TEST_F(Recording, TheTakesFilesMoveTogetherOrNotAtAll)
     EXPECT_TRUE(FileExists(finalSkeletons));
     EXPECT_FALSE(FileExists(path) || FileExists(skeletons));
     EXPECT_EQ(ReadLastPath(), finalName);
+}
+
+// A take with sound, from a device through the capture seam: its sound file starts with the
+// video, moves with the take's other files and is described in the take file; a device that
+// is absent at the start leaves the take without sound, and the take goes on.
+TEST_F(Recording, SoundIsRecordedWithTheTakeAndAnAbsentDeviceLeavesItWithout)
+{
+    SetSoundCaptureOpener(fake_sound::OpenFakeSound);
+    const std::wstring path = Path(L"voice.mp4");
+    const std::wstring stem = path + L"_2024-03-05__11-58AM_to_11-58AM";
+    ASSERT_EQ(StartRecording(path, false, false, TakeSound{L"{fake}", L"Fake Mic"}),
+              StartResult::Started);
+    FeedNewFrames(30);
+    const TakeSoundStatus status = CurrentTakeSound();
+    EXPECT_TRUE(status.chosen && !status.missingAtStart && !status.deviceGone);
+    EXPECT_EQ(status.deviceName, L"Fake Mic");
+    WriteTextFile(path, "video");
+    Stop();
+    EXPECT_FALSE(CurrentTakeSound().chosen);
+    EXPECT_TRUE(FileExists(stem + L".mp4") && FileExists(stem + L".frames.csv"));
+    std::string json = ReadTextFile(stem + L".take.json");
+    EXPECT_NE(
+        json.find("\"sound\": {\"file\": \"voice.mp4_2024-03-05__11-58AM_to_11-58AM.sound.wav\", "
+                  "\"device\": \"Fake Mic\", \"endpoint_id\": \"{fake}\""),
+        std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"channels\": 4, \"sample_rate\": 16000, \"sample_format\": \"f32le\""),
+              std::string::npos);
+    // About the second of frames fed, from frame 0 on.
+    const size_t samples = json.find("\"samples\": ");
+    ASSERT_NE(samples, std::string::npos);
+    EXPECT_NEAR(std::stod(json.substr(samples + 11)), 16000.0, 2400.0);
+    uint64_t bytes = 0;
+    EXPECT_TRUE(QueryFileSize(stem + L".sound.wav", bytes) && bytes > 100000);
+
+    fake_sound::g_absent.store(true);
+    ASSERT_EQ(StartRecording(path, false, false, TakeSound{L"{fake}", L"Fake Mic"}),
+              StartResult::Started);
+    EXPECT_TRUE(CurrentTakeSound().missingAtStart);
+    FeedNewFrames(3);
+    WriteTextFile(path, "video");
+    g_clock.wMinute = 59;
+    Stop();
+    fake_sound::g_absent.store(false);
+    SetSoundCaptureOpener(nullptr);
+    const std::wstring second = path + L"_2024-03-05__11-58AM_to_11-59AM";
+    EXPECT_TRUE(FileExists(second + L".mp4"));
+    EXPECT_FALSE(FileExists(second + L".sound.wav"));
+    json = ReadTextFile(second + L".take.json");
+    EXPECT_NE(json.find("\"sound\": {\"file\": null, \"device\": \"Fake Mic\", \"endpoint_id\": "
+                        "\"{fake}\", \"missing_at_start\": true}"),
+              std::string::npos)
+        << json;
 }
 
 TEST_F(Recording, ABareNameIsRecordedAndNamedWhereTheCurrentFolderWasAtStart)

@@ -70,7 +70,8 @@ TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
 {
     TakeSoundStatus sound;
     EXPECT_EQ(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text,
-              RecordingStatus(30, 0, 0, Disk(kGB)).text) << "no sound chosen";
+              RecordingStatus(30, 0, 0, Disk(kGB)).text)
+        << "no sound chosen";
     sound.chosen = true;
     sound.peakDb = -18.5;
     sound.deviceName = L"Microphone Array (Xbox NUI Sensor)";
@@ -79,13 +80,16 @@ TEST(StatusLine, TheTakesSoundShowsItsLevelAndWarnsWhileItFails)
                           L"19 dB \u00B7 41.2 GB free");
     EXPECT_FALSE(level.warning);
     sound.peakDb = -200;
-    EXPECT_NE(RecordingStatus(30, 0, 0, Disk(kGB), &sound).text.find(L"sound \u2212" L"99 dB"),
+    EXPECT_NE(RecordingStatus(30, 0, 0, Disk(kGB), &sound)
+                  .text.find(L"sound \u2212"
+                             L"99 dB"),
               std::wstring::npos);
     // Each warning in turn, the one about the start before the others; no level with any.
-    const wchar_t* warnings[] = {L"Warning: no sound is coming in. REC 0:12:34",
-                                 L"Warning: the sound device is gone. REC 0:12:34",
-                                 L"Warning: no sound device: Microphone Array (Xbox NUI Sensor). "
-                                 L"REC 0:12:34"};
+    const std::wstring warnings[] = {
+        L"Warning: no sound is coming in. REC 0:12:34",
+        L"Warning: the sound device is gone. REC 0:12:34",
+        std::wstring(L"Warning: no sound device: Microphone Array (Xbox NUI Sensor). ") +
+            L"REC 0:12:34"};
     bool* flags[] = {&sound.silent, &sound.deviceGone, &sound.missingAtStart};
     for (int i = 0; i < 3; ++i) {
         *flags[i] = true;

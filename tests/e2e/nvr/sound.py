@@ -21,12 +21,14 @@ BURST_LEVELS = (0.2, 0.4, 0.6, 0.8)  # per channel, so a swapped channel shows
 NOISE_LEVEL = 0.001                  # about -60 dB: quiet, but never digital silence
 _LEAD = 0.010                        # how far ahead of the host clock the feeder writes
 _TICK = 0.004
+_BUFFER_BYTES = 1600 * 16            # what the feeder holds that the pipe cannot take: 0.1 s
 
 
 class SoundDevice:
     """PulseAudio in a private XDG_RUNTIME_DIR (mode 700) with one capture device `name` (4 ch
     float32 16 kHz) made from a FIFO. A feeder writes rate x (1 + ppm / 1e6) frames per host
-    second, non-blocking and about 10 ms ahead, with a burst every `period` s of host time.
+    second, non-blocking and about 10 ms ahead (up to 0.1 s is held when the pipe is full),
+    with a burst every `period` s of host time.
     `bursts` holds the wall-clock time (time.time()) of each burst's first frame as written;
     pause(s) stops the device for s seconds (no frames: only the packets' stamps jump). Give
     `env` to every Wine process that should see it, before it starts."""
@@ -84,6 +86,7 @@ class SoundDevice:
         wall = time.time() - start  # wall clock = monotonic + wall
         base = start               # host time of frame 0, moved on by each pause
         written, burst_start, paused = 0, -burst_frames, False
+        pending = bytearray()
         next_burst = start + self.period
         while not self._stop.wait(_TICK):
             now = time.monotonic()
@@ -105,15 +108,20 @@ class SoundDevice:
                 offset = k % self.rate * self.channels
                 chunk.extend(burst[i:i + self.channels] if 0 <= i < len(burst)
                              else noise[offset:offset + self.channels])
-            data = chunk.tobytes()
-            for at in range(0, len(data), 4096):
+            # A device buffers what is not read at once, and loses the oldest past its buffer
+            # (only while nothing captures: a capture reads every few tens of ms).
+            pending += chunk.tobytes()
+            while pending:
                 try:
-                    os.write(self._fd, data[at:at + 4096])
+                    del pending[:os.write(self._fd, pending[:4096])]
                 except OSError as error:
                     if error.errno != errno.EAGAIN:
                         raise
-                    self.dropped += len(data) - at
                     break
+            excess = len(pending) - _BUFFER_BYTES // 16 * 16
+            if excess > 0:
+                del pending[:excess + (-excess) % 16]
+                self.dropped += excess
             written = due
 
     def stop(self):
