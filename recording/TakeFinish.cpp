@@ -226,7 +226,7 @@ bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished)
     info.end = FormatIsoLocalTime(UtcNow());
     info.frames = take.written.framesWritten;
     info.repeated = take.written.framesRepeated;
-    info.dropped = take.dropped;
+    info.dropped = take.dropped + take.written.framesAbandoned;
     info.video = NameOf(finished.videoPath);
     info.skeleton = NameOf(where(kSkeletonSuffix));
     info.depth = NameOf(where(kDepthSuffix));
@@ -365,7 +365,8 @@ FinishedTake FinishTake(TakeToFinish& take)
         takeFileWritten = WriteTakeFile(take, finished);
     }
     finished.framesInFile = FramesIn(finished.videoPath);
-    finished.dropped = take.dropped;
+    // Frames not handed over at the stop are missing from the video as the dropped ones are.
+    finished.dropped = take.dropped + take.written.framesAbandoned;
     QueryFileSize(finished.videoPath, finished.bytes);
     finished.takeBytes = finished.bytes;
     const bool moved = finished.videoPath != take.files.video.startPath;

