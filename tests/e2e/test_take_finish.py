@@ -55,9 +55,8 @@ class TakeFinishTests(RecorderTestCase):
         with self.recorder(stage, relay_env(stage, "hang-rewrite")) as rec:
             take = Take(rec, "hung.mp4").start()
             time.sleep(2.0)
-            take.click_stop()
-            saved = wait_saved(rec, 60.0)
-            waited = saved.mid - take.stop_clicked.mid
+            take.stop(60.0)  # Start is on again before the status line is read
+            waited = take.saved.mid - take.stop_clicked.mid
             self.assertTrue(30.0 <= waited < 40.0, f"saved {waited:.1f} s after Stop")
             self.assertTrue(status_text(rec).startswith(AS_RECORDED_TEXT), status_text(rec))
             self.assert_holds_every_frame(stage, standard=False)
@@ -95,7 +94,7 @@ class TakeFinishTests(RecorderTestCase):
             ("encoder stalled at Stop", {"NVR_RELAY_FAULT": "read-few-stall"}, [], 1.0,
              "^" + re.escape(ENCODER_STALLED_TEXT) + "$"),
             ("encoder exits 1 at Stop", {"NVR_RELAY_FAULT": "fail-finish"}, ["--duration", "2"],
-             None, r"^FFmpeg ended with an error finishing the video\. Saved 0:00:02 "),
+             None, r"^FFmpeg ended with an error finishing the video\. Saved 0:00:0\d "),
             ("depth encoder dies", {"NVR_RELAY_FAULT": "read-few-exit",
                                     "NVR_RELAY_FAULT_PIPE": "vuduvazidozu-depth"},
              ["--depth", "on", "--duration", "4"], None,
