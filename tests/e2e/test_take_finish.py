@@ -28,6 +28,8 @@ class TakeFinishTests(RecorderTestCase):
     def setUp(self):
         super().setUp()
         env.reset_settings()
+        # A switch flipped back just before its program ends may not have been stored.
+        self.addCleanup(env.reset_settings)
 
     def assert_holds_every_frame(self, stage, standard):
         """The last take's video holds every frame its encoder took, as a standard MP4 (index
