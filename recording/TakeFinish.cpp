@@ -290,7 +290,7 @@ bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
     SetTakeTimes(info, take.written.firstTakenAt, take.written.lastTakenAt, take.sensorGaps,
                  take.startedAt);
     info.repeated = take.written.framesRepeated;
-    info.dropped = take.dropped;
+    info.dropped = take.dropped + take.written.framesAbandoned;
     info.video = NameOf(finished.videoPath);
     info.skeleton = NameOf(where(kSkeletonSuffix));
     info.depth = NameOf(where(kDepthSuffix));
@@ -446,7 +446,8 @@ FinishedTake FinishTake(TakeToFinish& take)
         takeFileWritten = WriteTakeFile(take, finished, sound);
     }
     finished.framesInFile = FramesIn(finished.videoPath);
-    finished.dropped = take.dropped;
+    // Frames not handed over at the stop are missing from the video as the dropped ones are.
+    finished.dropped = take.dropped + take.written.framesAbandoned;
     QueryFileSize(finished.videoPath, finished.bytes);
     finished.takeBytes = finished.bytes;
     const bool moved = finished.videoPath != take.files.video.startPath;
