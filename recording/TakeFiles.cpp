@@ -86,6 +86,7 @@ const wchar_t* TakeFileContent(const TakeFile& file)
     return suffix == kSkeletonSuffix ? L"Skeleton data"
            : suffix == kFramesSuffix ? L"Frame data"
            : suffix == kDepthSuffix  ? L"Depth"
+           : suffix == kSoundSuffix  ? L"Sound"
            : suffix == kTakeInfoSuffix ? L"The take file"
                                        : L"A file of the recording";
 }

@@ -316,19 +316,20 @@ std::wstring EncoderEndFault(const EncoderEnd& end, const wchar_t* file)
                      : std::wstring(L"FFmpeg ended with an error finishing the ") + file + L".";
 }
 
-// Whether the row file `file` got every row of the take.
-bool RowsWhole(const TakeToFinish& take, const TakeFile& file)
+// Whether the file `file` that the program writes (rows or sound) holds all the take gave it.
+bool WrittenWhole(const TakeToFinish& take, const TakeFile& file, const SoundStreamReport& sound)
 {
     const std::wstring suffix = file.suffix;
     return suffix == kSkeletonSuffix ? take.written.rowsComplete
            : suffix == kFramesSuffix ? take.written.framesRowsComplete
+           : suffix == kSoundSuffix  ? sound.complete
                                      : true;
 }
 
 // Fills in the row files the take could not make or write whole, where they are (or were to be
 // made), and the first fault that the end of the take did not already tell.
 void NoteFaults(const TakeToFinish& take, const EncoderEnd& video, const EncoderEnd& depth,
-                bool takeFileWritten, FinishedTake& finished)
+                const SoundStreamReport& sound, bool takeFileWritten, FinishedTake& finished)
 {
     std::vector<std::wstring> faults;
     for (const TakeFile& file : take.files.companions) {
@@ -336,7 +337,10 @@ void NoteFaults(const TakeToFinish& take, const EncoderEnd& video, const Encoder
         if (suffix == kDepthSuffix || suffix == kTakeInfoSuffix) {
             continue; // told by their encoder's end and by takeFileWritten
         }
-        if (!file.created || !RowsWhole(take, file)) {
+        if (suffix == kSoundSuffix && !file.created) {
+            continue; // the device was not there at Start: the take was made without sound
+        }
+        if (!file.created || !WrittenWhole(take, file, sound)) {
             const bool moved = file.created && !file.finalPath.empty() &&
                                finished.videoPath != take.files.video.startPath;
             finished.unsavedFiles.push_back(std::wstring(TakeFileContent(file)) +
@@ -457,7 +461,7 @@ FinishedTake FinishTake(TakeToFinish& take)
             finished.takeBytes += size;
         }
     }
-    NoteFaults(take, encoderEnd, depthEnd, takeFileWritten, finished);
+    NoteFaults(take, encoderEnd, depthEnd, sound, takeFileWritten, finished);
     if (!g_abandon.load()) {
         WriteLastPath(finished.videoPath);
     }
