@@ -7,6 +7,7 @@
 #include "platform/DllSearch.h"
 #include "platform/HostClock.h"
 #include "platform/ScopedHandle.h"
+#include "platform/Utf8.h"
 #include "recording/LabSamples.h"
 
 namespace {
@@ -105,18 +106,6 @@ template <typename Fn> bool Bind(const char* name, Fn& slot)
     FARPROC proc = ::GetProcAddress(g_module, name);
     slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
     return proc != nullptr;
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0],
-                              size, nullptr, nullptr);
-    }
-    return out;
 }
 
 std::wstring EnvironmentValue(const wchar_t* name)
@@ -409,7 +398,7 @@ void PublishMarker(const std::wstring& text)
     if (!g_on.load()) {
         return;
     }
-    const std::string utf8 = Utf8(text);
+    const std::string utf8 = ToUtf8(text);
     const char* sample[1] = {utf8.c_str()};
     ExclusiveLock one(g_markerLock);
     SharedLock lock(g_outletLock);

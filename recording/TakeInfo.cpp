@@ -7,6 +7,7 @@
 
 #include "Version.h"
 #include "platform/ScopedHandle.h"
+#include "platform/Utf8.h"
 #include "recording/IsoTime.h"
 
 namespace {
@@ -34,25 +35,10 @@ std::string Quoted(const std::string& text)
     return out + "\"";
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0],
-                              size, nullptr, nullptr);
-    }
-    return out;
-}
-
 // A file name, or null when the file was not written.
 std::string FileName(const std::wstring& name)
 {
-    return name.empty() ? "null" : Quoted(Utf8(name));
+    return name.empty() ? "null" : Quoted(ToUtf8(name));
 }
 
 // A stream's entry; `file` is already JSON (a quoted name or null), of any length.
@@ -78,8 +64,8 @@ std::string Fixed(const char* format, double value)
 std::string SoundStream(const TakeSoundInfo& sound)
 {
     std::string json = "{\"file\": " + FileName(sound.file) +
-                       ", \"device\": " + Quoted(Utf8(sound.deviceName)) +
-                       ", \"endpoint_id\": " + Quoted(Utf8(sound.deviceId)) +
+                       ", \"device\": " + Quoted(ToUtf8(sound.deviceName)) +
+                       ", \"endpoint_id\": " + Quoted(ToUtf8(sound.deviceId)) +
                        ", \"missing_at_start\": " + (sound.missingAtStart ? "true" : "false");
     if (sound.file.empty()) {
         return json + "}";
