@@ -25,7 +25,7 @@ constexpr int64_t kSoundGapHns = 250000; // 25 ms
 // left out of the fit.
 constexpr int64_t kSoundLateHns = 200000; // 20 ms
 // The writer places a packet once it holds this much sound after it (or the stream ends)...
-constexpr int64_t kSoundLookaheadHns = 10000000; // 1 s
+constexpr int64_t kSoundLookaheadHns = 5000000; // 500 ms
 // ...and this much until a packet has come on time: Wine hands out what the device held before
 // the capture began (a second or two) at once, and only the packets after it tell when it began.
 constexpr int64_t kSoundFirstLookaheadHns = 30000000; // 3 s

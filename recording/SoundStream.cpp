@@ -16,7 +16,9 @@ namespace {
 // The capture thread looks for packets at least this often, whether its event came or not.
 constexpr DWORD kCapturePollMs = 50;
 constexpr DWORD kWriterPollMs = 100;
-constexpr int64_t kHeaderEveryMs = 1000;
+// Twice a second: with the half second the clock looks ahead, a killed take keeps all but about
+// the last second of its sound.
+constexpr int64_t kHeaderEveryMs = 500;
 // While the device is gone, the file is filled with silence up to this long before now (its
 // return is placed by its stamps, and sound that overlaps silence already written is cut).
 constexpr int64_t kLostFillLagHns = 5000000;

@@ -5,7 +5,7 @@
 // keeps the level the status line shows. When the device is lost it is opened again every
 // kSoundRetryMs, and its sound goes on in the same file. The writer thread places the packets on
 // the video's clock (SoundClock) once the take's frame 0 is known, fills gaps and the time the
-// device was gone with silence, and brings the file's header up to date every second.
+// device was gone with silence, and brings the file's header up to date twice a second.
 //
 // The same life as the take's other streams: start, feed (the frame 0 time), stop (begin, then
 // await the end, so a take can stop all of its streams at once), and a report.

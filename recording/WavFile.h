@@ -2,7 +2,7 @@
 // own sample format, rate, channels and channel mask) that becomes RF64 once it passes what a
 // 32-bit RIFF size can say. Its header has a placeholder chunk that turns into the RF64 "ds64"
 // chunk in place, so the data never moves. The header is written again whenever asked (the
-// stream asks every second): a file whose program dies plays up to its last header.
+// stream asks twice a second): a file whose program dies plays up to its last header.
 #pragma once
 
 #include <windows.h>
