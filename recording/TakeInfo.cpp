@@ -71,6 +71,8 @@ std::string SoundStream(const TakeSoundInfo& sound)
         return json + "}";
     }
     const double rate = sound.sampleRate > 0 ? sound.sampleRate : 1;
+    // An interval's start and length are on the video's clock: the device's own runs off it.
+    const double hostRate = sound.measuredRate > 0 ? sound.measuredRate : rate;
     int64_t gapSamples = 0;
     std::string gaps;
     for (const TakeSoundInterval& gap : sound.gaps) {
@@ -78,8 +80,9 @@ std::string SoundStream(const TakeSoundInfo& sound)
         gaps += std::string(gaps.empty() ? "" : ", ") +
                 "{\"start_sample\": " + std::to_string(gap.startSample) +
                 ", \"samples\": " + std::to_string(gap.samples) +
-                ", \"start_s\": " + Fixed("%.3f", gap.startSample / rate) +
-                ", \"duration_s\": " + Fixed("%.3f", gap.samples / rate) + "}";
+                ", \"start_s\": " +
+                Fixed("%.3f", gap.startSample / hostRate + sound.offsetMs / 1000.0) +
+                ", \"duration_s\": " + Fixed("%.3f", gap.samples / hostRate) + "}";
     }
     return json + ", \"channels\": " + std::to_string(sound.channels) +
            ", \"sample_rate\": " + std::to_string(sound.sampleRate) +
