@@ -94,8 +94,9 @@ class SoundTests(RecorderTestCase):
         def video_time(wall):
             n = min(range(len(host)), key=lambda i: abs(host[i] - wall))
             return rows[n]["time_s"] + wall - host[n]
-        self.assertEqual(len(heard), len(bursts), (heard, bursts))
-        mp4_errors = [h / 16000 - video_time(b) for h, b in zip(heard, bursts) if b < paused]
+        before = [b for b in bursts if b < paused]
+        self.assertGreaterEqual(len(heard), len(before), (heard, bursts))
+        mp4_errors = [h / 16000 - video_time(b) for h, b in zip(heard, before)]
         self.assertGreaterEqual(bursts[len(mp4_errors) - 1] - bursts[0], 60, bursts)
         # The track keeps its place over the minute to within a frame; where it starts against
         # frame 0 is still off by up to a frame and a half on some runs.
