@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/HostClock.h"
+#include "sensor/DepthFrames.h"
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
 #include "sensor/SensorControl.h"
@@ -37,12 +38,11 @@ bool g_frameHasSkeletons = false;
 uint64_t g_frameTakenAt = 0;
 int64_t g_frameTakenTicks = 0;
 
-// The newest depth frame; render thread only.
-USHORT g_depthFrame[kDepthMaxPixels] = {};
-bool g_haveDepth = false;
-DWORD g_depthFrameNumber = 0;
-int64_t g_depthTimeMs = 0;
-// At most this many depth frames are taken to reach the newest: the stream's frame limit.
+// The depth frames taken and the one that goes with the colour frame in the buffer; render
+// thread only.
+DepthFrames g_depthFrames;
+const DepthFrame* g_frameDepth = nullptr;
+// At most this many depth frames are taken in one go: the stream's frame limit.
 constexpr int kDepthFramesPerFetch = 2;
 
 // The newest skeleton frame, drawn on every pass until a newer one replaces it or it is older
@@ -129,10 +129,12 @@ bool FetchColorFrame()
     return true;
 }
 
-// Copies one depth frame into g_depthFrame, row by row. Returns true when one was copied.
+// Copies one depth frame into the next of g_depthFrames' buffers, row by row. Returns true when
+// one was copied.
 bool FetchOneDepthFrame()
 {
-    const auto copy = [](const NUI_LOCKED_RECT& locked) {
+    USHORT* buffer = g_depthFrames.NextBuffer();
+    const auto copy = [buffer](const NUI_LOCKED_RECT& locked) {
         // Called under the runtime's lock, which guards the size too.
         const size_t rowBytes = static_cast<size_t>(g_depthWidth) * sizeof(USHORT);
         if (g_depthWidth * g_depthHeight > kDepthMaxPixels ||
@@ -140,23 +142,26 @@ bool FetchOneDepthFrame()
             return false;
         }
         for (int row = 0; row < g_depthHeight; ++row) {
-            std::memcpy(g_depthFrame + row * g_depthWidth, locked.pBits + row * locked.Pitch,
-                        rowBytes);
+            std::memcpy(buffer + row * g_depthWidth, locked.pBits + row * locked.Pitch, rowBytes);
         }
         return true;
     };
-    if (!TakeImageFrame(g_depthStream, copy, g_depthFrameNumber, g_depthTimeMs)) {
+    DWORD number = 0;
+    int64_t timeMs = 0;
+    if (!TakeImageFrame(g_depthStream, copy, number, timeMs)) {
         return false;
     }
-    g_haveDepth = true;
+    g_depthFrames.Taken(number, timeMs);
     return true;
 }
 
-// Brings g_depthFrame up to the newest depth frame the runtime holds.
-void FetchNewestDepthFrame()
+// Takes the depth frames the runtime holds and picks the one that goes with the colour frame
+// in the buffer.
+void MatchDepthFrame()
 {
     for (int taken = 0; taken < kDepthFramesPerFetch && FetchOneDepthFrame(); ++taken) {
     }
+    g_frameDepth = g_depthFrames.MatchTo(g_frameColorTimeMs);
 }
 
 // Takes a ready skeleton frame, smoothed, as the newest one. Returns true when one was taken.
@@ -273,9 +278,9 @@ void HandOn(bool fetchedNow)
         frame.colorFrameNumber = g_frameColorNumber;
         frame.colorTimeMs = g_frameColorTimeMs;
         frame.skeletons = g_frameHasSkeletons ? &g_frameSkeletons : nullptr;
-        frame.depth = g_haveDepth ? g_depthFrame : nullptr;
-        frame.depthFrameNumber = g_depthFrameNumber;
-        frame.depthTimeMs = g_depthTimeMs;
+        frame.depth = g_frameDepth != nullptr ? g_frameDepth->pixels : nullptr;
+        frame.depthFrameNumber = g_frameDepth != nullptr ? g_frameDepth->number : 0;
+        frame.depthTimeMs = g_frameDepth != nullptr ? g_frameDepth->timeMs : 0;
         frame.takenAt = g_frameTakenAt;
         frame.takenTicks = g_frameTakenTicks;
         frame.sensorMissingSince = SensorMissingSince();
@@ -313,9 +318,9 @@ void RenderPass()
     if (g_showColorFeed.load()) {
         while (fetched < kColorFramesPerPass && FetchColorFrame()) {
             ++fetched;
-            // The skeletons and the depth that go with this colour frame: the newest taken up to
-            // this moment.
-            FetchNewestDepthFrame();
+            // The depth picture that goes with this colour frame, and the newest skeletons taken
+            // up to this moment.
+            MatchDepthFrame();
             g_frameSkeletons = g_newestSkeletons;
             g_frameHasSkeletons = g_haveSkeletons;
             HandOn(true);

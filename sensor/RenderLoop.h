@@ -28,9 +28,6 @@ extern HANDLE g_depthStream;
 extern int g_depthWidth;
 extern int g_depthHeight;
 
-// The largest depth frame: 640 x 480 16-bit values.
-constexpr int kDepthMaxPixels = 640 * 480;
-
 // The frame buffer, handed to the recording after each colour frame a pass takes, and once by a
 // pass that takes none.
 struct RenderedFrame {

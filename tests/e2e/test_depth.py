@@ -49,10 +49,12 @@ class DepthTests(RecorderTestCase):
                 self.assertEqual([r["frame"] for r in rows], list(range(len(colour))))
                 self.assertEqual([r["color_frame"] for r in rows], colour)
                 # The newest depth frame when the colour one was taken: the depth camera runs
-                # 13 ms behind, so it is the same frame or the one before.
+                # 13 ms behind, so it is the one before, however late the pass that took them
+                # (two before only where the runtime dropped one).
                 lags = {r["color_frame"] - r["depth_frame"] for r in rows
                         if r["depth_frame"] is not None}
-                self.assertLessEqual(lags, {0, 1}, lags)
+                self.assertIn(1, lags)
+                self.assertLessEqual(lags, {1, 2}, lags)
                 for n, values in enumerate(frames):
                     if rows[n]["depth_frame"] is None:
                         self.assertEqual(set(values), {0}, f"frame {n} before any depth")
