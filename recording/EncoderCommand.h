@@ -42,7 +42,7 @@ struct RewriteSound {
     int sampleRate = 0; // the file's nominal frames per second
     int channels = 0;
     double measuredRate = 0.0; // the device's frames per host second (0: take the nominal)
-    double offsetMs = 0.0;     // host time of the file's frame 0 minus the video's frame 0's
+    double offsetMs = 0.0;     // where the file's frame 0 lies on the video's time, in ms
     bool mono = false;         // mix every channel down to one
     int64_t videoFrames = 0;   // the video's length in frames at 30 a second
 };

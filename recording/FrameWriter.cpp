@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/HostClock.h"
+#include "recording/FrameTimeline.h"
 #include "recording/LabStreams.h"
 #include "sensor/Frame.h"
 
@@ -45,6 +47,11 @@ struct FrameWriter {
     std::atomic<int64_t> progressMs{0}; // when the encoder last took bytes (or a wait began)
     std::atomic<int64_t> framesWritten{0};
     std::atomic<int64_t> firstFrameTicks{0};
+    // The fresh pictures' times against their places in the video (writer thread only), and
+    // their mean lead (FrameWriterResult::timelineZeroMs).
+    int64_t freshFrames = 0;
+    double meanLeadTicks = 0.0;
+    std::atomic<double> timelineZeroMs{0.0};
     bool ioPending = false; // a cancelled write did not complete; writer thread only
 
     ~FrameWriter()
@@ -140,6 +147,21 @@ void WriteRows(FrameWriter& writer, const QueuedFrame& slot, int64_t videoFrame,
     }
 }
 
+// Adds a fresh picture, taken at `takenTicks` and shown as video frame `videoFrame`, to the
+// mean of where the pictures lie against the video's 30 frames a second.
+void CountPictureTime(FrameWriter& writer, int64_t videoFrame, int64_t takenTicks)
+{
+    if (takenTicks == 0) {
+        return;
+    }
+    const double ticksPerSecond = static_cast<double>(HostTicksPerSecond());
+    const double lead = static_cast<double>(takenTicks - writer.firstFrameTicks.load()) -
+                        static_cast<double>(videoFrame) * ticksPerSecond / kTimelineFramesPerSecond;
+    ++writer.freshFrames;
+    writer.meanLeadTicks += (lead - writer.meanLeadTicks) / static_cast<double>(writer.freshFrames);
+    writer.timelineZeroMs.store(writer.meanLeadTicks * 1000.0 / ticksPerSecond);
+}
+
 void RunWriter(FrameWriter& writer)
 {
     while (!writer.givingUp.load()) {
@@ -168,6 +190,8 @@ void RunWriter(FrameWriter& writer)
             const bool repeated = copy > 0 || slot->repeats;
             if (repeated) {
                 writer.framesRepeated.fetch_add(1);
+            } else {
+                CountPictureTime(writer, videoFrame, slot->takenTicks);
             }
             WriteRows(writer, *slot, videoFrame, repeated);
         }
@@ -280,6 +304,7 @@ FrameWriterResult FrameWriterFinish(FrameWriter& writer)
     result.lastTakenAt = writer.lastTakenAt.load();
     result.framesWritten = writer.framesWritten.load();
     result.firstFrameTicks = writer.firstFrameTicks.load();
+    result.timelineZeroMs = writer.timelineZeroMs.load();
     result.framesAbandoned = FrameQueueQueuedFrames(*writer.queue);
     return result;
 }

@@ -52,6 +52,12 @@ struct FrameWriterResult {
     uint64_t firstTakenAt = 0;   // when the first and the last frame taken were fetched (UTC
     uint64_t lastTakenAt = 0;    // FILETIME values; 0 without a frame or a fetch)
     int64_t firstFrameTicks = 0; // when video frame 0's colour picture was taken; 0: no frame
+    // The moment the video's time 0 stands for, minus firstFrameTicks, in milliseconds: where
+    // the line through the fresh pictures' times against their places in the video (30 a
+    // second) meets frame 0. Frame 0's own picture may lie up to a frame or more off that line
+    // (the last picture before the take, or one taken early in its slot); what the video shows
+    // at a time is the line's.
+    double timelineZeroMs = 0.0;
 };
 
 // The files a writer fills with a row for each video frame the encoder takes; either may be

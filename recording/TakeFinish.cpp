@@ -235,7 +235,9 @@ std::unique_ptr<RewriteSound> SoundForRewrite(const TakeToFinish& take,
     sound->sampleRate = static_cast<int>(report.format.Format.nSamplesPerSec);
     sound->channels = report.format.Format.nChannels;
     sound->measuredRate = report.measuredRate;
-    sound->offsetMs = report.offsetMs;
+    // Placed on the video's own time, which the fresh pictures follow more closely than frame
+    // 0's picture alone.
+    sound->offsetMs = report.offsetMs - take.written.timelineZeroMs;
     // The sensor's array (and any other device of more than two) is heard as one mono mix; a
     // stereo device stays stereo.
     sound->mono = sound->channels != 2 || IsSensorArrayName(take.soundDeviceName);
