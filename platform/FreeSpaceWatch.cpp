@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/Platform.h"
+#include "platform/ThreadName.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ HANDLE g_wake = nullptr;
 
 DWORD WINAPI ReadingThread(LPVOID)
 {
+    NameThisThread(L"free space");
     ULONGLONG lastReading = 0;
     for (;;) {
         ::WaitForSingleObject(g_wake, INFINITE);

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/HostClock.h"
+#include "platform/ThreadName.h"
 #include "recording/FrameTimeline.h"
 #include "recording/LabStreams.h"
 #include "sensor/Frame.h"
@@ -210,6 +211,7 @@ void RunWriter(FrameWriter& writer)
 
 DWORD WINAPI WriterThread(LPVOID parameter)
 {
+    NameThisThread(L"frame writer");
     std::shared_ptr<FrameWriter> writer = *static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     delete static_cast<std::shared_ptr<FrameWriter>*>(parameter);
     RunWriter(*writer);

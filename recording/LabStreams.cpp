@@ -7,6 +7,7 @@
 #include "platform/DllSearch.h"
 #include "platform/HostClock.h"
 #include "platform/ScopedHandle.h"
+#include "platform/ThreadName.h"
 #include "platform/Utf8.h"
 #include "recording/LabSamples.h"
 
@@ -307,6 +308,7 @@ void TurnOff()
 // (each takes tens of milliseconds) holds up the user interface; ends them when told to quit.
 DWORD WINAPI LabThread(LPVOID)
 {
+    NameThisThread(L"lab streams");
     for (;;) {
         ::WaitForSingleObject(g_wake, INFINITE);
         const bool quit = g_quit.load();

@@ -9,6 +9,7 @@
 #include "platform/HostClock.h"
 #include "platform/ScopedHandle.h"
 #include "platform/SoundDevices.h"
+#include "platform/ThreadName.h"
 #include "recording/WavFile.h"
 
 namespace {
@@ -221,6 +222,7 @@ std::unique_ptr<SoundCapture> Reopen(SoundStream& s)
 
 DWORD WINAPI CaptureThread(LPVOID parameter)
 {
+    NameThisThread(L"sound capture");
     std::shared_ptr<SoundStream> s(*static_cast<std::shared_ptr<SoundStream>*>(parameter));
     delete static_cast<std::shared_ptr<SoundStream>*>(parameter);
     {
@@ -355,6 +357,7 @@ void WritePending(SoundStream& s, bool all)
 
 DWORD WINAPI WriterThread(LPVOID parameter)
 {
+    NameThisThread(L"sound writer");
     std::shared_ptr<SoundStream> s(*static_cast<std::shared_ptr<SoundStream>*>(parameter));
     delete static_cast<std::shared_ptr<SoundStream>*>(parameter);
     s->headerAtMs = static_cast<int64_t>(::GetTickCount64());

@@ -9,6 +9,7 @@
 #include "platform/ProcessJob.h"
 #include "platform/ScopedHandle.h"
 #include "platform/SoundDevices.h"
+#include "platform/ThreadName.h"
 #include "platform/WorkProgress.h"
 #include "recording/EncoderCommand.h"
 #include "recording/IsoTime.h"
@@ -392,6 +393,7 @@ void CloseEndedThreads()
 
 DWORD WINAPI FinishThread(LPVOID parameter)
 {
+    NameThisThread(L"take finish");
     std::unique_ptr<TakeToFinish> take(static_cast<TakeToFinish*>(parameter));
     FinishTake(*take);
     g_finishing.fetch_sub(1);

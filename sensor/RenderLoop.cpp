@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/HostClock.h"
+#include "platform/ThreadName.h"
 #include "sensor/DepthFrames.h"
 #include "sensor/Frame.h"
 #include "sensor/KinectRuntime.h"
@@ -370,6 +371,7 @@ void EndRenderPasses()
 
 DWORD WINAPI RenderThread(LPVOID)
 {
+    NameThisThread(L"render");
     while (!g_renderStopRequested.load()) {
         RenderPass();
         ::Sleep(kRenderPassSleepMs);

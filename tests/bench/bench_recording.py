@@ -6,9 +6,11 @@ program dropped from its queue, the recorder's CPU time, and the start and stop 
 Start enabled again, and to the take saved under its final name, the rewrite into a standard
 MP4 included). Two more takes, as long as the longest, run with two tracked people and File >
 Save Skeleton Data on, the second also with File > Save Depth, and also print the skeleton
-file's size and rows per second and the depth file's frames. A last one, in a second run with
-a PulseAudio device (the sensor's array, 4 channels at 16 kHz) beside it, records all of that
-and sound, and prints the WAV's frames against those due and the gaps filled. Asserts nothing.
+file's size and rows per second and the depth file's frames. Two last ones run beside a fed
+PulseAudio device (the sensor's array, 4 channels at 16 kHz), each in a program of its own:
+the same take without sound (--sound none) and with it, which also prints the WAV's frames
+against those due and the gaps filled. The CPU lines name the busiest threads, and Wine's sound
+driver's apart. Asserts nothing.
 
     NVR_TESTENV=... NVR_BIN=... NVR_SOURCE=... python3 tests/bench/bench_recording.py [SECONDS ...]
 (scripts/bench-recording sets all of that up.)"""
@@ -60,6 +62,36 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def thread_cpu_seconds(pid):
+    """{thread id: (its name, user and system CPU time so far)} of the Linux process `pid`."""
+    threads = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/stat") as stat:
+                name, rest = stat.read().split(" (", 1)[1].rsplit(")", 1)
+            fields = rest.split()
+            threads[tid] = (name, (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK"))
+        except OSError:
+            pass  # ended meanwhile
+    return threads
+
+
+def print_busiest_threads(before, after, seconds):
+    """The threads that used the most CPU between two thread_cpu_seconds readings, and those of
+    Wine's sound driver (winepulse_*), which do what Windows' audio engine does in its own
+    service."""
+    used = sorted(((cpu - before.get(tid, ("", 0.0))[1], tid, name)
+                   for tid, (name, cpu) in after.items()), reverse=True)
+    for cpu, tid, name in used[:5]:
+        if cpu > 0:
+            print(f"    thread {tid:>7} {name:16} {1000 * cpu / seconds:6.1f} ms a second")
+    for label, prefix in (("the program's sound threads", "sound "),
+                          ("Wine's sound driver", "winepulse")):
+        threads = [cpu for cpu, _, name in used if name.startswith(prefix)]
+        if threads:
+            print(f"    {label + ', in all':36} {1000 * sum(threads) / seconds:6.1f} ms a second")
+
+
 def ms(moment, since):
     if moment is None:
         return "      -- (did not happen)"
@@ -107,15 +139,19 @@ def bench_take(rec, stage, seconds, number, skeletons=False, depth=False, with_s
     name = f"bench{number}.mp4"
     take = Take(rec, name).start(CONNECT_TIMEOUT)
     cpu_before = cpu_seconds(rec.proc.pid)
+    threads_before = thread_cpu_seconds(rec.proc.pid)
     time.sleep(seconds)
     cpu = cpu_seconds(rec.proc.pid) - cpu_before
+    threads_after = thread_cpu_seconds(rec.proc.pid)
     renamed, enabled = stop_and_time(take)
     ran, uncertainty = take.ran
     finals = [n for n in stage_files(stage, re.escape(name) + "_.*")
               if FINAL_NAME.match(n) and n.endswith(".mp4")]
     print(f"take of {seconds:.0f} s" + (", saving skeleton data" if skeletons else "") +
           (" and depth" if depth else "") + (" and sound" if with_sound else ""))
-    print(f"  recorder CPU               {1000 * cpu / seconds:10.1f} ms a second")
+    print(f"  recorder CPU               {1000 * cpu / seconds:10.1f} ms a second, the busiest "
+          "threads:")
+    print_busiest_threads(threads_before, threads_after, seconds)
     print(f"  wall-clock time recorded   {ran:10.3f} s (+-{1000 * uncertainty:.0f} ms; "
           f"Stop enabled to Stop clicked)")
     print(f"  start latency              {ms(take.connected, take.start_clicked)} "
@@ -187,19 +223,22 @@ def main(argv):
             rec.wait_exit(15.0)
         finally:
             rec.kill()
+        # Sound's cost: the same take with and without sound, each in a program of its own with
+        # the sound device there and fed, so both run beside the same sound server and feeder.
         # The switches stay on; with no sound device kept, the sensor's array is chosen.
         with sound.SoundDevice() as device:
-            stage = Stage("bench_recording_sound")
-            rec = Recorder(stage, driver, extra_env=dict(
-                relay_env(stage), WINEDEBUG="-all,+debugstr", NVR_SIM_TRACKED="0,1",
-                **device.env))
-            try:
-                rec.start()
-                bench_take(rec, stage, max(lengths), 1, True, True, with_sound=True)
-                driver.command(rec.control, IDM_QUIT)
-                rec.wait_exit(15.0)
-            finally:
-                rec.kill()
+            for with_sound in (False, True):
+                stage = Stage("bench_recording_sound" if with_sound else "bench_recording_quiet")
+                rec = Recorder(stage, driver, extra_env=dict(
+                    relay_env(stage), WINEDEBUG="-all,+debugstr", NVR_SIM_TRACKED="0,1",
+                    **device.env), args=() if with_sound else ("--sound", "none"))
+                try:
+                    rec.start()
+                    bench_take(rec, stage, max(lengths), 1, True, True, with_sound=with_sound)
+                    driver.command(rec.control, IDM_QUIT)
+                    rec.wait_exit(15.0)
+                finally:
+                    rec.kill()
     print(f"files kept in {stage.dir} and beside it")
     return 0
 
