@@ -28,8 +28,9 @@ const GUID kSubtypePcm = {
 const GUID kSubtypeFloat = {
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
-// The shared-mode buffer asked for: long enough that a busy capture thread loses nothing.
-constexpr REFERENCE_TIME kBufferDuration = 2000000; // 200 ms
+// The shared-mode buffer asked for: long enough that a capture thread that looks every few
+// tens of milliseconds, or is kept waiting, loses nothing.
+constexpr REFERENCE_TIME kBufferDuration = 10000000; // 1 s
 
 // Releases a COM interface at the end of a block.
 template <typename T> class ComPtr {
@@ -140,9 +141,6 @@ public:
         Stop();
         m_capture.Reset();
         m_client.Reset();
-        if (m_event != nullptr) {
-            ::CloseHandle(m_event);
-        }
     }
 
     HRESULT Open(const std::wstring& id)
@@ -170,15 +168,13 @@ public:
         }
         if (SUCCEEDED(hr)) {
             // The mix format as the device gives it: the shared engine neither mixes nor
-            // resamples what we record.
-            hr = m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
-                                      kBufferDuration, 0, mix, nullptr);
+            // resamples what we record. Polled rather than event driven: an event every
+            // device period (10 ms) wakes the capture thread five times as often for the same
+            // packets, with the same time stamps.
+            hr = m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, mix,
+                                      nullptr);
         }
         ::CoTaskMemFree(mix);
-        if (SUCCEEDED(hr)) {
-            m_event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-            hr = m_event != nullptr ? m_client->SetEventHandle(m_event) : E_OUTOFMEMORY;
-        }
         if (SUCCEEDED(hr)) {
             hr = m_client->GetService(kAudioCaptureClientId, m_capture.PutVoid());
         }
@@ -186,7 +182,6 @@ public:
     }
 
     const WAVEFORMATEXTENSIBLE& Format() const override { return m_format; }
-    HANDLE PacketEvent() const override { return m_event; }
 
     HRESULT Start() override
     {
@@ -236,7 +231,6 @@ private:
     ComPtr<IAudioClient> m_client;
     ComPtr<IAudioCaptureClient> m_capture;
     WAVEFORMATEXTENSIBLE m_format = {};
-    HANDLE m_event = nullptr;
     bool m_started = false;
 };
 

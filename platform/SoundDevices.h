@@ -42,7 +42,7 @@ struct SoundPacket {
     bool timeError = false;      // `hostTime` is not to be trusted
 };
 
-// A capture of one endpoint in shared mode, event driven. Used by one thread, the one that
+// A capture of one endpoint in shared mode, polled for its packets. Used by one thread, the one that
 // opened it (COM initialised there, multithreaded).
 class SoundCapture {
 public:
@@ -50,8 +50,6 @@ public:
     // The mix format as WAVE_FORMAT_EXTENSIBLE (a plain format is widened with the usual
     // speaker mask for its channel count).
     virtual const WAVEFORMATEXTENSIBLE& Format() const = 0;
-    // Signalled when a packet may be ready.
-    virtual HANDLE PacketEvent() const = 0;
     virtual HRESULT Start() = 0;
     virtual void Stop() = 0;
     // The next packet: S_OK with `packet` filled (hand it back with ReleasePacket), S_FALSE when

@@ -14,9 +14,14 @@
 
 namespace {
 
-// The capture thread looks for packets at least this often, whether its event came or not.
+// The capture thread takes the device's packets this often (the device's buffer holds a
+// second), and the writer what the capture thread took.
 constexpr DWORD kCapturePollMs = 50;
 constexpr DWORD kWriterPollMs = 100;
+// At the stop the device is given this long, looked at this often, to deliver the sound up to
+// the stop's moment: a packet comes a period or two after its sound.
+constexpr int64_t kStopDrainMs = 300;
+constexpr DWORD kStopPollMs = 10;
 // Twice a second: with the half second the clock looks ahead, a killed take keeps all but about
 // the last second of its sound.
 constexpr int64_t kHeaderEveryMs = 500;
@@ -124,6 +129,7 @@ struct SoundStream {
     std::atomic<int64_t> peakAtTicks{0};
     float windowPeak = 0.0f; // capture thread only
     int64_t windowStartTicks = 0;
+    int64_t capturedToHns = 0; // host time the last packet's sound reaches; capture thread only
 
     // The writer's.
     WavFile wav;
@@ -138,8 +144,9 @@ struct SoundStream {
 
 namespace {
 
-// Capture thread: hands one item to the writer; a packet that finds the queue full is dropped
-// (the writer sees the hole in the stamps and fills it).
+// Capture thread: hands one item to the writer, which takes what came every kWriterPollMs; a
+// packet that finds the queue full is dropped (the writer sees the hole in the stamps and
+// fills it).
 void Push(SoundStream& s, SoundItem item)
 {
     Locked locked(s.lock);
@@ -150,7 +157,6 @@ void Push(SoundStream& s, SoundItem item)
     }
     s.queuedBytes += item.data.size();
     s.items.push_back(std::move(item));
-    ::WakeConditionVariable(&s.changed);
 }
 
 SoundItem Marker(SoundItem::Kind kind)
@@ -199,12 +205,28 @@ HRESULT DrainPackets(SoundStream& s, SoundCapture& capture)
                                                             s.format.Format.nBlockAlign);
         }
         NoteLevel(s, packet);
+        s.capturedToHns = item.hostHns + static_cast<int64_t>(packet.frames) * kHnsPerSecond /
+                                             std::max<int64_t>(1, s.format.Format.nSamplesPerSec);
         const HRESULT released = capture.ReleasePacket(packet.frames);
         Push(s, std::move(item));
         if (FAILED(released)) {
             return released;
         }
     }
+}
+
+// At the stop: takes the packets that hold the sound up to the stop's moment, for at most
+// kStopDrainMs. Returns the device's error, or S_OK.
+HRESULT DrainToStop(SoundStream& s, SoundCapture& capture)
+{
+    const ULONGLONG began = ::GetTickCount64();
+    HRESULT hr = DrainPackets(s, capture);
+    while (SUCCEEDED(hr) && s.capturedToHns < s.stopHns.load() &&
+           static_cast<int64_t>(::GetTickCount64() - began) < kStopDrainMs) {
+        ::Sleep(kStopPollMs);
+        hr = DrainPackets(s, capture);
+    }
+    return hr;
 }
 
 // Opens the device again in the take's format; null when it is not back (or came back in
@@ -242,13 +264,11 @@ DWORD WINAPI CaptureThread(LPVOID parameter)
             capture.reset();
         }
         while (capture) {
-            HANDLE waits[2] = {s->stopEvent.Get(), capture->PacketEvent()};
-            const DWORD woke =
-                ::WaitForMultipleObjects(waits[1] != nullptr ? 2 : 1, waits, FALSE, kCapturePollMs);
-            const HRESULT hr = DrainPackets(*s, *capture);
-            if (woke == WAIT_OBJECT_0) {
+            if (::WaitForSingleObject(s->stopEvent.Get(), kCapturePollMs) == WAIT_OBJECT_0) {
+                DrainToStop(*s, *capture);
                 break;
             }
+            const HRESULT hr = DrainPackets(*s, *capture);
             if (FAILED(hr)) {
                 // Unplugged, or its driver restarted: the take goes on with silence.
                 capture.reset();

@@ -50,7 +50,6 @@ public:
         m_samples.assign(160 * kChannels, kTone);
     }
     const WAVEFORMATEXTENSIBLE& Format() const override { return m_format; }
-    HANDLE PacketEvent() const override { return nullptr; }
     HRESULT Start() override
     {
         m_next = NowSeconds();
