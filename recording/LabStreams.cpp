@@ -7,6 +7,7 @@
 #include "platform/DllSearch.h"
 #include "platform/HostClock.h"
 #include "platform/ScopedHandle.h"
+#include "platform/SrwLock.h"
 #include "platform/ThreadName.h"
 #include "platform/Utf8.h"
 #include "recording/LabSamples.h"
@@ -79,28 +80,6 @@ std::atomic<bool> g_wanted{false};
 std::atomic<bool> g_quit{false};
 // How long the end of the program waits for the lab thread to end the streams.
 constexpr DWORD kEndWaitMs = 3000;
-
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
-    ~SharedLock() { ::ReleaseSRWLockShared(&lock_); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 template <typename Fn> bool Bind(const char* name, Fn& slot)
 {

@@ -10,6 +10,7 @@
 #include "platform/HostClock.h"
 #include "platform/Platform.h"
 #include "platform/ProgramSearch.h"
+#include "platform/SrwLock.h"
 #include "recording/EncoderCommand.h"
 #include "recording/EncoderStream.h"
 #include "recording/FramePipe.h"
@@ -73,15 +74,6 @@ std::atomic<bool> g_frameLimitReached{false};
 std::vector<SensorGap> g_sensorGaps;
 bool g_sensorGapOpen = false;
 uint64_t g_feedStartedAt = 0;
-
-// Holds g_feedLock for the scope it lives in.
-class FeedLock {
-public:
-    FeedLock() { ::AcquireSRWLockExclusive(&g_feedLock); }
-    ~FeedLock() { ::ReleaseSRWLockExclusive(&g_feedLock); }
-    FeedLock(const FeedLock&) = delete;
-    FeedLock& operator=(const FeedLock&) = delete;
-};
 
 int64_t NowTicks()
 {
@@ -162,7 +154,7 @@ std::vector<StreamStop> TakeStreamStops(FrameWriterResult& video, FrameWriterRes
 std::shared_ptr<FrameQueue> CloseFeed()
 {
     std::shared_ptr<FrameQueue> queue;
-    FeedLock lock;
+    ExclusiveLock lock(g_feedLock);
     queue.swap(g_feedQueue);
     g_feedDepthQueue.reset();
     g_feedSound.reset();
@@ -172,7 +164,7 @@ std::shared_ptr<FrameQueue> CloseFeed()
 // Takes the take's times without the sensor, the open one ending now.
 std::vector<SensorGap> TakeSensorGaps()
 {
-    FeedLock lock;
+    ExclusiveLock lock(g_feedLock);
     if (g_sensorGapOpen) {
         g_sensorGaps.back().end = PreciseUtcNow();
         g_sensorGapOpen = false;
@@ -364,7 +356,7 @@ StartResult StartRecording(const std::wstring& path, bool saveSkeletons, bool sa
     g_takeId.store(takeId);
     g_take = std::move(take);
     {
-        FeedLock lock;
+        ExclusiveLock lock(g_feedLock);
         g_feedQueue = EncoderStreamQueue(*g_take.video);
         g_feedDepthQueue = g_take.depth ? EncoderStreamQueue(*g_take.depth) : nullptr;
         g_feedSound = g_take.sound;
@@ -530,7 +522,7 @@ void FeedRecording(const RenderedFrame& frame)
     if (!g_isRecording.load()) {
         return;
     }
-    FeedLock lock;
+    ExclusiveLock lock(g_feedLock);
     if (!g_feedQueue) {
         return;
     }

@@ -9,6 +9,7 @@
 #include "platform/HostClock.h"
 #include "platform/ScopedHandle.h"
 #include "platform/SoundDevices.h"
+#include "platform/SrwLock.h"
 #include "platform/ThreadName.h"
 #include "recording/WavFile.h"
 
@@ -87,18 +88,6 @@ float PeakOf(const WAVEFORMATEXTENSIBLE& format, const BYTE* data, UINT32 frames
     return peak;
 }
 
-// Holds an SRW lock for the scope it lives in.
-class Locked {
-public:
-    explicit Locked(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~Locked() { ::ReleaseSRWLockExclusive(&m_lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
 } // namespace
 
 struct SoundStream {
@@ -149,7 +138,7 @@ namespace {
 // fills it).
 void Push(SoundStream& s, SoundItem item)
 {
-    Locked locked(s.lock);
+    ExclusiveLock locked(s.lock);
     if (item.kind == SoundItem::Kind::Packet &&
         s.queuedBytes + item.data.size() > s.maxQueuedBytes) {
         ++s.packetsDropped;
@@ -286,7 +275,7 @@ DWORD WINAPI CaptureThread(LPVOID parameter)
             }
         }
     }
-    Locked locked(s->lock);
+    ExclusiveLock locked(s->lock);
     s->captureEnded = true;
     ::WakeConditionVariable(&s->changed);
     return 0;
@@ -385,7 +374,7 @@ DWORD WINAPI WriterThread(LPVOID parameter)
         std::deque<SoundItem> batch;
         bool ended = false;
         {
-            Locked locked(s->lock);
+            ExclusiveLock locked(s->lock);
             if (s->items.empty() && !s->captureEnded) {
                 ::SleepConditionVariableSRW(&s->changed, &s->lock, kWriterPollMs, 0);
             }
@@ -434,7 +423,7 @@ DWORD WINAPI WriterThread(LPVOID parameter)
     r.leadingSilence = s->clock.leadingSilence;
     r.gaps = s->clock.gaps;
     {
-        Locked locked(s->lock);
+        ExclusiveLock locked(s->lock);
         r.packetsDropped = s->packetsDropped;
     }
     r.complete = WavFileClose(s->wav) && !s->writeFailed;
