@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/HostClock.h"
 #include "recording/FramePipe.h"
 #include "recording/FrameQueue.h"
 #include "recording/FrameWriter.h"
@@ -24,7 +25,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A frame whose first bytes carry `number`.
+// How much earlier than the rest frame 0's picture was taken: the last picture before a take.
+constexpr double kFrameZeroEarlyMs = 40.0;
+
+// A frame whose first bytes carry `number`, its picture taken 30 a second after frame 0's, which
+// came kFrameZeroEarlyMs early.
 RenderedFrame NumberedFrame(std::vector<BYTE>& pixels, uint32_t number)
 {
     pixels.assign(kFrameBytes, 0);
@@ -34,6 +39,9 @@ RenderedFrame NumberedFrame(std::vector<BYTE>& pixels, uint32_t number)
     frame.sequence = number;
     frame.fetchedThisPass = true;
     frame.colorFrameNumber = number;
+    const int64_t perSecond = HostTicksPerSecond();
+    frame.takenTicks = perSecond * 100 + number * perSecond / 30 +
+                       (number > 0 ? static_cast<int64_t>(kFrameZeroEarlyMs) * perSecond / 1000 : 0);
     return frame;
 }
 
@@ -137,6 +145,8 @@ TEST(FrameWriter, AnEncoderThatTakesEveryFrameFastOrSlowlyGetsThemAllInOrder)
         EXPECT_EQ(run.result.framesWritten, 20);
         EXPECT_EQ(run.result.framesAbandoned, 0);
         EXPECT_EQ(run.numbersRead, all);
+        // The video's time 0 lies where the pictures' line puts it, not at frame 0's picture.
+        EXPECT_NEAR(run.result.timelineZeroMs, kFrameZeroEarlyMs * 19 / 20, 0.1);
     }
 }
 
