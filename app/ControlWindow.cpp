@@ -641,7 +641,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnEncoderFault(hwnd, wParam, lParam);
         return 0;
     case WM_APP_TAKE_FINISHED:
-        OnTakeFinished(hwnd, std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
+        OnTakeFinished(hwnd,
+                       std::unique_ptr<FinishedTake>(reinterpret_cast<FinishedTake*>(lParam)));
         return 0;
     case WM_APP_SCRIPT_REQUEST:
         RunStartupRequest(hwnd);

@@ -143,6 +143,6 @@ std::wstring SavedStatus(int64_t frames, int64_t dropped, const std::wstring& fi
 std::wstring SavedWithoutSoundStatus(int64_t frames, int64_t dropped, const std::wstring& fileName,
                                      const std::wstring& soundFileName, bool standard)
 {
-    return SavedStatus(frames, dropped, fileName, standard) + L" (no sound in the video; the sound is in " +
-           soundFileName + L")";
+    return SavedStatus(frames, dropped, fileName, standard) +
+           L" (no sound in the video; the sound is in " + soundFileName + L")";
 }

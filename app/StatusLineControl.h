@@ -32,8 +32,8 @@ void ShowFixedStatus(const std::wstring& text);
 // Whether the line shows `text` now.
 bool IsStatusShowing(const std::wstring& text);
 
-// A finished take whose files hold `bytes` for `frames` of video: later estimates of the time left on a
-// disk use its data rate. Nothing changes for an empty file.
+// A finished take whose files hold `bytes` for `frames` of video: later estimates of the time left
+// on a disk use its data rate. Nothing changes for an empty file.
 void NoteTakeDataRate(uint64_t bytes, int64_t frames);
 
 // The colour of `control`'s text: red on the status line while it warns, otherwise black.

@@ -42,8 +42,8 @@ struct SoundPacket {
     bool timeError = false;      // `hostTime` is not to be trusted
 };
 
-// A capture of one endpoint in shared mode, polled for its packets. Used by one thread, the one that
-// opened it (COM initialised there, multithreaded).
+// A capture of one endpoint in shared mode, polled for its packets. Used by one thread, the one
+// that opened it (COM initialised there, multithreaded).
 class SoundCapture {
 public:
     virtual ~SoundCapture() = default;

@@ -6,8 +6,9 @@ namespace {
 bool JobTransfers(HANDLE job, uint64_t& transfers)
 {
     JOBOBJECT_BASIC_AND_IO_ACCOUNTING_INFORMATION info = {};
-    if (job == nullptr || !::QueryInformationJobObject(job, JobObjectBasicAndIoAccountingInformation,
-                                                       &info, sizeof(info), nullptr)) {
+    if (job == nullptr ||
+        !::QueryInformationJobObject(job, JobObjectBasicAndIoAccountingInformation, &info,
+                                     sizeof(info), nullptr)) {
         return false;
     }
     transfers = info.IoInfo.ReadTransferCount + info.IoInfo.WriteTransferCount +

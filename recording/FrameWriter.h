@@ -81,9 +81,10 @@ std::shared_ptr<FrameWriter> FrameWriterStart(std::shared_ptr<FrameQueue> queue,
 void FrameWriterBeginFinish(FrameWriter& writer);
 
 // Main thread, after the last frame was put: lets the writer hand over what is queued and flush
-// the pipe (if FrameWriterBeginFinish did not already), and waits for it to end. A stalled encoder, or a drain past kDrainMs, makes the
-// writer give up what is left. Returns within about kDrainMs plus a second; if the writer still
-// has not ended then, it is left to end by itself with what it holds.
+// the pipe (if FrameWriterBeginFinish did not already), and waits for it to end. A stalled encoder,
+// or a drain past kDrainMs, makes the writer give up what is left. Returns within about kDrainMs
+// plus a second; if the writer still has not ended then, it is left to end by itself with what it
+// holds.
 FrameWriterResult FrameWriterFinish(FrameWriter& writer);
 
 // Frames the encoder has taken so far; any thread.

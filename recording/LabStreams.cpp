@@ -156,8 +156,7 @@ bool LoadLabLibrary()
     if (g_module == nullptr) {
         return false;
     }
-    LabLibrary lsl;
-    g_lsl = lsl;
+    g_lsl = LabLibrary{};
     const bool complete =
         Bind("lsl_set_config_content", g_lsl.setConfigContent) &&
         Bind("lsl_local_clock", g_lsl.localClock) &&

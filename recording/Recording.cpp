@@ -480,11 +480,14 @@ TakeSoundStatus CurrentTakeSound()
 std::vector<std::wstring> RunningTakeFiles()
 {
     std::vector<std::wstring> paths;
-    if (g_isRecording.load() && g_take.files.video.created) {
+    if (!g_isRecording.load()) {
+        return paths;
+    }
+    if (g_take.files.video.created) {
         paths.push_back(g_take.files.video.startPath);
     }
     for (const TakeFile& companion : g_take.files.companions) {
-        if (g_isRecording.load() && companion.created) {
+        if (companion.created) {
             paths.push_back(companion.startPath);
         }
     }

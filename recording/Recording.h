@@ -65,9 +65,9 @@ std::wstring RunningTakeFile(const wchar_t* suffix);
 std::vector<std::wstring> RunningTakeFiles();
 
 // Ends the running take for `why`: every stream's input is ended at once (each writer hands its
-// encoder what is queued and the pipe is closed, within bounds); then the take finishes in the background (its report follows). Returns
-// true when the encoder had stopped taking frames and was given up on (it is then ended). Does
-// nothing unless a take runs.
+// encoder what is queued and the pipe is closed, within bounds); then the take finishes in the
+// background (its report follows). Returns true when the encoder had stopped taking frames and
+// was given up on (it is then ended). Does nothing unless a take runs.
 bool StopRecording(TakeEnd why = TakeEnd::Stopped);
 
 // At the program's end, with the render thread stopped: a running take is not named, but the

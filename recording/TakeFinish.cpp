@@ -222,6 +222,14 @@ std::wstring NameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// Where `file` of the take is now: under its final name once the take's files have moved (the
+// video is no longer under its start name), else under its start name.
+const std::wstring& PathNow(const TakeToFinish& take, const FinishedTake& finished,
+                            const TakeFile& file)
+{
+    return finished.videoPath != take.files.video.startPath ? file.finalPath : file.startPath;
+}
+
 // The take's sound for the rewrite; null without a whole sound file.
 std::unique_ptr<RewriteSound> SoundForRewrite(const TakeToFinish& take,
                                               const SoundStreamReport& report, int64_t videoFrames)
@@ -279,13 +287,12 @@ TakeSoundInfo SoundInfo(const TakeToFinish& take, const SoundStreamReport& repor
 bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
                    const SoundStreamReport& sound)
 {
-    const bool moved = finished.videoPath != take.files.video.startPath;
     const auto where = [&](const wchar_t* suffix) {
         const TakeFile* file = FindTakeFile(take.files, suffix);
         if (file == nullptr || !file->created) {
             return std::wstring();
         }
-        const std::wstring& path = moved ? file->finalPath : file->startPath;
+        const std::wstring& path = PathNow(take, finished, *file);
         return IsExistingFile(path) ? path : std::wstring();
     };
     TakeInfo info;
@@ -305,7 +312,7 @@ bool WriteTakeFile(const TakeToFinish& take, const FinishedTake& finished,
     info.sound = SoundInfo(take, sound, finished.soundFile, finished.soundInVideo);
     info.lsl = take.lsl;
     const TakeFile* takeFile = FindTakeFile(take.files, kTakeInfoSuffix);
-    return WriteTakeInfo(moved ? takeFile->finalPath : takeFile->startPath, info);
+    return WriteTakeInfo(PathNow(take, finished, *takeFile), info);
 }
 
 // What went wrong with an encoder that was to finish its file by itself, for the user; empty
@@ -445,8 +452,7 @@ FinishedTake FinishTake(TakeToFinish& take)
         finished.videoPath = take.files.video.startPath;
     }
     if (const TakeFile* soundFile = FindTakeFile(take.files, kSoundSuffix)) {
-        const bool moved = finished.videoPath != take.files.video.startPath;
-        const std::wstring& path = moved ? soundFile->finalPath : soundFile->startPath;
+        const std::wstring& path = PathNow(take, finished, *soundFile);
         finished.soundFile = IsExistingFile(path) ? path : std::wstring();
     }
     bool takeFileWritten = true;
@@ -458,10 +464,9 @@ FinishedTake FinishTake(TakeToFinish& take)
     finished.dropped = take.dropped + take.written.framesAbandoned;
     QueryFileSize(finished.videoPath, finished.bytes);
     finished.takeBytes = finished.bytes;
-    const bool moved = finished.videoPath != take.files.video.startPath;
     for (const TakeFile& file : take.files.companions) {
         uint64_t size = 0;
-        if (file.created && QueryFileSize(moved ? file.finalPath : file.startPath, size)) {
+        if (file.created && QueryFileSize(PathNow(take, finished, file), size)) {
             finished.takeBytes += size;
         }
     }

@@ -33,14 +33,18 @@ struct DepthStream {
 // refuses that; without either, the recorder saves no depth.
 DepthStream OpenDepthStream()
 {
-    const DepthStream kSizes[] = {{nullptr, 640, 480}, {nullptr, 320, 240}};
-    const int kResolutions[] = {NUI_IMAGE_RESOLUTION_640x480, NUI_IMAGE_RESOLUTION_320x240};
-    for (int i = 0; i < 2; ++i) {
-        DepthStream depth = kSizes[i];
-        if (NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX, kResolutions[i], 0, 2,
-                               nullptr, &depth.stream) >= 0 &&
-            depth.stream != nullptr) {
-            return depth;
+    const struct {
+        int resolution;
+        int width;
+        int height;
+    } kSizes[] = {{NUI_IMAGE_RESOLUTION_640x480, 640, 480},
+                  {NUI_IMAGE_RESOLUTION_320x240, 320, 240}};
+    for (const auto& size : kSizes) {
+        HANDLE stream = nullptr;
+        if (NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH_AND_PLAYER_INDEX, size.resolution, 0, 2,
+                               nullptr, &stream) >= 0 &&
+            stream != nullptr) {
+            return DepthStream{stream, size.width, size.height};
         }
     }
     return DepthStream{};

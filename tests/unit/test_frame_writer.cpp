@@ -40,8 +40,9 @@ RenderedFrame NumberedFrame(std::vector<BYTE>& pixels, uint32_t number)
     frame.fetchedThisPass = true;
     frame.colorFrameNumber = number;
     const int64_t perSecond = HostTicksPerSecond();
-    frame.takenTicks = perSecond * 100 + number * perSecond / 30 +
-                       (number > 0 ? static_cast<int64_t>(kFrameZeroEarlyMs) * perSecond / 1000 : 0);
+    frame.takenTicks =
+        perSecond * 100 + number * perSecond / 30 +
+        (number > 0 ? static_cast<int64_t>(kFrameZeroEarlyMs) * perSecond / 1000 : 0);
     return frame;
 }
 

@@ -40,7 +40,8 @@ TEST(TakeFiles, FramesRowsCarryBothStreamsAndTheHostTime)
     ASSERT_TRUE(::SystemTimeToFileTime(&utc, &file));
     const uint64_t takenAt = (uint64_t{file.dwHighDateTime} << 32) | file.dwLowDateTime;
     const std::string host = FormatIsoLocalTime(takenAt);
-    EXPECT_TRUE(std::regex_match(host, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:02\.133[+-]\d\d:\d\d)")))
+    EXPECT_TRUE(
+        std::regex_match(host, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:02\.133[+-]\d\d:\d\d)")))
         << host;
 
     std::string rows;

@@ -1,12 +1,13 @@
 // nvrlslinlet.exe OUTDIR SECONDS [PAUSE_AT_FRAME PAUSE_SECONDS]
 //
 // Finds the recorder's streams "NimbraVIZ Frames", "NimbraVIZ Skeleton" and "NimbraVIZ Markers"
-// (up to 20 s, or 1 s once one is missing), writes each one's full description to OUTDIR/<frames|skeleton|markers>.xml
-// (or names it in OUTDIR/missing.txt), opens them and writes OUTDIR/ready. Then, for up to
-// SECONDS or until every stream it found is lost, it appends each sample as one line of its time
-// stamp and values to OUTDIR/<stream>.txt. With PAUSE_AT_FRAME it stops reading anything for
-// PAUSE_SECONDS once the frames sample of that video frame came, as a stalled lab recorder
-// would. Ends by writing OUTDIR/done. Time stamps are the outlet's, uncorrected.
+// (up to 20 s, or 1 s once one is missing), writes each one's full description to
+// OUTDIR/<frames|skeleton|markers>.xml (or names it in OUTDIR/missing.txt), opens them and writes
+// OUTDIR/ready. Then, for up to SECONDS or until every stream it found is lost, it appends each
+// sample as one line of its time stamp and values to OUTDIR/<stream>.txt. With PAUSE_AT_FRAME it
+// stops reading anything for PAUSE_SECONDS once the frames sample of that video frame came, as a
+// stalled lab recorder would. Ends by writing OUTDIR/done. Time stamps are the outlet's,
+// uncorrected.
 #include <windows.h>
 
 #include <cstdint>
