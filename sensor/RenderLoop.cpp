@@ -284,7 +284,9 @@ void HandOn(bool fetchedNow)
         frame.depthTimeMs = g_frameDepth != nullptr ? g_frameDepth->timeMs : 0;
         frame.takenAt = g_frameTakenAt;
         frame.takenTicks = g_frameTakenTicks;
-        frame.sensorMissingSince = SensorMissingSince();
+        // A picture fetched this pass was taken while the sensor was there, even when it went
+        // away between the fetch and now: it is live, and the time without it begins after it.
+        frame.sensorMissingSince = fetchedNow ? 0 : SensorMissingSince();
         if (frame.sensorMissingSince != 0) {
             frame.skeletons = nullptr;
         }

@@ -49,8 +49,8 @@ struct RenderedFrame {
     // same moment on the performance counter (HostTicks), which sound and a lab's clock share.
     uint64_t takenAt;
     int64_t takenTicks;
-    // Since when the sensor is missing (UTC, as takenAt), 0 while it runs: the picture is the
-    // last one it gave, and there are no skeletons.
+    // Since when the sensor is missing (UTC, as takenAt), 0 while it runs or when the picture
+    // was fetched this pass: the picture is the last one it gave, and there are no skeletons.
     uint64_t sensorMissingSince;
 };
 
