@@ -141,7 +141,9 @@ class SoundTests(RecorderTestCase):
             self.driver.terminate(rec.pid, alone=True)
         seconds = subprocess.run(["sox", "--i", "-D", stage.path("killed.sound.wav")],
                                  capture_output=True, timeout=30, check=True).stdout
-        self.assertGreaterEqual(float(seconds), 4.0)
+        # The header is at most a second behind; the rest of the margin is the capture's and the
+        # writer's polls, and frame 0, which comes a moment after Stop is enabled.
+        self.assertGreaterEqual(float(seconds), 3.5)
 
 
 if __name__ == "__main__":
