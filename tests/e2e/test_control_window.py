@@ -10,7 +10,8 @@ from nvr import RecorderTestCase, env
 from nvr.image import Image
 from nvr.recorder import (ID_PATH_EDIT, ID_SAVE_PATH, ID_SHOW_COLOR, ID_START, ID_STATUS, ID_STOP,
                           IDM_ABOUT, IDM_QUIT, IDNO, IDOK, IDYES)
-from nvr.recording import FINAL_NAME, Take, encoders_of, is_idle, last_take_file
+from nvr.recording import (FINAL_NAME, Take, encoders_of, is_idle, last_take_file,
+                           status_text)
 from nvr.stage import BANNER
 
 DIALOG_TIMEOUT = 10.0
@@ -126,7 +127,9 @@ class ControlWindowTests(RecorderTestCase):
             status = next(c for c in self.driver.children(rec.control) if c.id == ID_STATUS)
             self.assertEqual((status.cls, status.x, status.y + status.h, status.w),
                              ("Static", 4, client.h, client.w - 8))
-            self.assertTrue(status.text.startswith("Ready. "), status.text)
+            # "Ready." alone until the free space is read, off the window's thread.
+            self.wait_until(lambda: status_text(rec).startswith("Ready. "), 5.0,
+                            message="the free space on the idle line")
             self.assertEqual(self.driver.checked(rec.child(ID_SHOW_COLOR)), 1)
             self.assert_only_banner_below_buttons(rec, banner, "layout.png")
             # 249 wide gives an odd negative W - 300, where truncation and flooring differ.

@@ -94,7 +94,7 @@ class SensorPlugTests(RecorderTestCase):
             self.wait_until(lambda: status_text(rec) == NO_SENSOR, 5.0, message=NO_SENSOR)
             self.assertTrue(rec.shows_black())
             returned = plug(stage, True)
-            self.wait_until(lambda: status_text(rec).startswith("Ready. "), 2.0, interval=0.02,
+            self.wait_until(lambda: status_text(rec).startswith("Ready."), 2.0, interval=0.02,
                             message="the sensor started within 2 s")
             started = time.time() - returned
             # A screenshot takes a while here: the picture is judged with time to spare.

@@ -19,7 +19,10 @@ class StatusLineTests(RecorderTestCase):
     def test_idle_recording_and_saved_lines(self):
         stage = self.make_stage()
         with self.recorder(stage, relay_env(stage)) as rec:
-            self.assertRegex(status_text(rec), r"^Ready\. [\d.]+ [GM]B free on Z:\\ \(.+\)$")
+            # "Ready." alone until the free space is read, off the window's thread.
+            idle = re.compile(r"^Ready\. [\d.]+ [GM]B free on Z:\\ \(.+\)$")
+            self.wait_until(lambda: idle.match(status_text(rec)), 5.0,
+                            message="the idle line with the free space")
             take = Take(rec, "status.mp4").start()
             time.sleep(1.0)
             lines = [status_text(rec)]
