@@ -177,7 +177,9 @@ std::vector<SensorGap> TakeSensorGaps()
 // Render thread, under g_feedLock, for a frame the timeline called for: `count` video frames
 // from `first` on hold `frame` (0 when they were dropped; `isNew` when its picture is new to the
 // take). A time without the sensor lasts until a new picture comes, whether or not the video
-// gets it, whatever the sensor does meanwhile.
+// gets it, whatever the sensor does meanwhile. A new picture's own frame is never part of it:
+// the picture was taken while the sensor was there, even when a pass queues it after the sensor
+// went away.
 void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int count)
 {
     const bool missing = frame.sensorMissingSince != 0;
@@ -185,17 +187,19 @@ void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int co
         g_sensorGaps.back().end = frame.takenAt;
         g_sensorGapOpen = false;
     }
-    if ((!missing && !g_sensorGapOpen) || count == 0) {
+    const int live = isNew && count > 0 ? 1 : 0;
+    const int repeats = count - live;
+    if ((!missing && !g_sensorGapOpen) || repeats == 0) {
         return;
     }
     if (!g_sensorGapOpen) {
         SensorGap gap;
         gap.start = std::max(frame.sensorMissingSince, g_feedStartedAt);
-        gap.firstFrame = first;
+        gap.firstFrame = first + live;
         g_sensorGaps.push_back(gap);
         g_sensorGapOpen = true;
     }
-    g_sensorGaps.back().frames += count;
+    g_sensorGaps.back().frames += repeats;
 }
 
 // A row file of the take, made at `path`; null when it can't be made (nothing it made is left

@@ -429,6 +429,10 @@ TEST_F(Recording, TheTakeFileListsTheTimeWithoutTheSensor)
         }
     };
     feed(3, false);
+    // The fourth picture was fetched by a pass that queued nothing; the sensor went away before
+    // the next pass queued it: it is live, and the time without the sensor begins after it.
+    ++frame.sequence;
+    frame.takenAt = base + frame.sequence * 10000000;
     frame.sensorMissingSince = PreciseUtcNow();
     const uint64_t missingSince = frame.sensorMissingSince;
     feed(60, true);
@@ -440,11 +444,11 @@ TEST_F(Recording, TheTakeFileListsTheTimeWithoutTheSensor)
         ReadTextFile(path + L"_2024-03-05__11-58AM_to_11-58AM" + kTakeInfoSuffix);
     const std::string entry = "\"sensor_missing\": [\r\n    {\"start\": \"" +
                               FormatIsoLocalTime(missingSince) + "\", \"end\": \"" +
-                              FormatIsoLocalTime(base + 4 * 10000000ull) + "\", \"first_frame\": ";
+                              FormatIsoLocalTime(base + 5 * 10000000ull) + "\", \"first_frame\": ";
     ASSERT_NE(json.find(entry), std::string::npos) << json;
     // The only entry: the list closes after it.
     EXPECT_EQ(json.find("}", json.find(entry)), json.find("}\r\n  ],", json.find(entry))) << json;
-    EXPECT_EQ(json.substr(json.find(entry) + entry.size(), 1), "3") << json;
+    EXPECT_EQ(json.substr(json.find(entry) + entry.size(), 2), "4,") << json;
 }
 
 TEST_F(Recording, EncoderThatConnectsEarlyCounts)
