@@ -4,6 +4,9 @@
 
 namespace {
 
+constexpr int kBracketAttempts = 3;
+constexpr int64_t kHnsPerSecond = 10000000;
+
 using PreciseTimeFn = void(WINAPI*)(LPFILETIME);
 
 // GetSystemTimePreciseAsFileTime, or null before Windows 8; looked up once.
@@ -52,7 +55,26 @@ uint64_t PreciseUtcNow()
 HostTime HostTimeNow()
 {
     HostTime time;
-    time.ticks = HostTicks();
-    time.utc = PreciseUtcNow();
+    int64_t tightest = -1;
+    for (int attempt = 0; attempt < kBracketAttempts; ++attempt) {
+        const int64_t before = HostTicks();
+        const uint64_t utc = PreciseUtcNow();
+        const int64_t after = HostTicks();
+        if (tightest < 0 || after - before < tightest) {
+            tightest = after - before;
+            time.ticks = before + (after - before) / 2;
+            time.utc = utc;
+        }
+    }
     return time;
+}
+
+uint64_t UtcAtTicks(const HostTime& anchor, int64_t ticks)
+{
+    // Whole seconds and the rest apart: ticks times 10^7 would overflow after a few days.
+    const int64_t perSecond = HostTicksPerSecond();
+    const int64_t elapsed = ticks - anchor.ticks;
+    const int64_t hns = elapsed / perSecond * kHnsPerSecond +
+                        elapsed % perSecond * kHnsPerSecond / perSecond;
+    return anchor.utc + static_cast<uint64_t>(hns);
 }

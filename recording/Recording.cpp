@@ -74,6 +74,10 @@ std::atomic<bool> g_frameLimitReached{false};
 std::vector<SensorGap> g_sensorGaps;
 bool g_sensorGapOpen = false;
 uint64_t g_feedStartedAt = 0;
+// The take's line of host times, drawn when the timeline began: every time the take writes is
+// placed on it by the counter, so its frames' times keep the steps that its sound and a lab's
+// clock see, whatever the system time does meanwhile. Under g_feedLock.
+HostTime g_takeClock;
 
 int64_t NowTicks()
 {
@@ -166,7 +170,7 @@ std::vector<SensorGap> TakeSensorGaps()
 {
     ExclusiveLock lock(g_feedLock);
     if (g_sensorGapOpen) {
-        g_sensorGaps.back().end = PreciseUtcNow();
+        g_sensorGaps.back().end = UtcAtTicks(g_takeClock, HostTicks());
         g_sensorGapOpen = false;
     }
     std::vector<SensorGap> gaps;
@@ -537,11 +541,16 @@ void FeedRecording(const RenderedFrame& frame)
     if (!g_timelineStarted) {
         FrameTimelineStart(g_timeline, now, TicksPerSecond());
         g_timelineStarted = true;
-        g_feedStartedAt = PreciseUtcNow();
+        g_takeClock = HostTimeNow();
+        g_feedStartedAt = g_takeClock.utc;
         // A colour frame that was on screen before the take began is not new to it.
         g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
     }
     const bool isNew = frame.sequence != g_lastQueuedSequence;
+    RenderedFrame onLine = frame;
+    if (frame.takenTicks != 0) {
+        onLine.takenAt = UtcAtTicks(g_takeClock, frame.takenTicks);
+    }
     int due = FrameTimelineFramesDue(g_timeline, now, isNew);
     const int64_t limit = g_frameLimit.load();
     if (limit > 0 && due > limit - g_framesQueued) {
@@ -553,7 +562,7 @@ void FeedRecording(const RenderedFrame& frame)
         // stream takes a frame exactly when the video does, so the two stay frame for frame.
         if (FrameQueueHasRoom(*g_feedQueue) &&
             (!g_feedDepthQueue || FrameQueueHasRoom(*g_feedDepthQueue))) {
-            FrameQueuePut(*g_feedQueue, frame, frame.pixels, due, !isNew);
+            FrameQueuePut(*g_feedQueue, onLine, onLine.pixels, due, !isNew);
             if (g_feedSound && g_framesQueued == 0) {
                 // The take's video frame 0: its sound starts at the moment it was taken (now,
                 // for a frame that does not say).
@@ -561,13 +570,13 @@ void FeedRecording(const RenderedFrame& frame)
                                         frame.takenTicks != 0 ? frame.takenTicks : now);
             }
             if (g_feedDepthQueue) {
-                FrameQueuePut(*g_feedDepthQueue, frame, reinterpret_cast<const BYTE*>(frame.depth),
-                              due, !isNew);
+                FrameQueuePut(*g_feedDepthQueue, onLine,
+                              reinterpret_cast<const BYTE*>(onLine.depth), due, !isNew);
             }
-            NoteSensorGap(frame, isNew, g_framesQueued, due);
+            NoteSensorGap(onLine, isNew, g_framesQueued, due);
             g_framesQueued += due;
         } else {
-            NoteSensorGap(frame, isNew, g_framesQueued, 0);
+            NoteSensorGap(onLine, isNew, g_framesQueued, 0);
             FrameQueueCountDropped(*g_feedQueue, due);
             if (g_feedDepthQueue) {
                 FrameQueueCountDropped(*g_feedDepthQueue, due);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -449,6 +450,41 @@ TEST_F(Recording, TheTakeFileListsTheTimeWithoutTheSensor)
     // The only entry: the list closes after it.
     EXPECT_EQ(json.find("}", json.find(entry)), json.find("}\r\n  ],", json.find(entry))) << json;
     EXPECT_EQ(json.substr(json.find(entry) + entry.size(), 2), "4,") << json;
+}
+
+// The seconds of an ISO time's "HH:MM:SS.mmm" after `key` in `json`, within its day.
+double SecondsOfDayAfter(const std::string& json, const std::string& key)
+{
+    const std::size_t at = json.find('T', json.find(key)) + 1;
+    return std::stoi(json.substr(at, 2)) * 3600.0 + std::stoi(json.substr(at + 3, 2)) * 60.0 +
+           std::stod(json.substr(at + 6, 6));
+}
+
+// The frames' host times keep the counter's steps while the system time leaps a second a frame
+// (a clock being corrected): they line up with the take's sound and a lab's clock.
+TEST_F(Recording, HostTimesFollowTheCounterWhateverTheSystemTimeDoes)
+{
+    const std::wstring path = Path(L"leaps.mp4");
+    ASSERT_TRUE(Start(path, true));
+    static BYTE pixels[kFrameBytes];
+    RenderedFrame frame = {};
+    frame.pixels = pixels;
+    frame.fetchedThisPass = true;
+    for (int i = 0; i < 10; ++i, ::Sleep(34)) {
+        ++frame.sequence;
+        frame.takenTicks = HostTicks();
+        frame.takenAt = PreciseUtcNow() + frame.sequence * 10000000ull;
+        FeedRecording(frame);
+    }
+    WriteTextFile(path, "video");
+    Stop();
+    const std::string json =
+        ReadTextFile(path + L"_2024-03-05__11-58AM_to_11-58AM" + kTakeInfoSuffix);
+    ASSERT_NE(json.find("\"end\""), std::string::npos) << json;
+    const double seconds = std::fmod(
+        SecondsOfDayAfter(json, "\"end\"") - SecondsOfDayAfter(json, "\"start\"") + 86400.0,
+        86400.0);
+    EXPECT_NEAR(seconds, 9 * 0.034, 0.2) << json;
 }
 
 TEST_F(Recording, EncoderThatConnectsEarlyCounts)
