@@ -69,29 +69,15 @@ std::atomic<int64_t> g_framesRepeated{0};
 std::atomic<int64_t> g_frameLimit{0};
 int64_t g_framesQueued = 0;
 std::atomic<bool> g_frameLimitReached{false};
-// The take's times without the sensor, the last still open while its picture has not returned;
-// and when the timeline began (UTC). Under g_feedLock.
+// The take's times without the sensor, the last still open while its picture has not returned.
+// Under g_feedLock.
 std::vector<SensorGap> g_sensorGaps;
 bool g_sensorGapOpen = false;
-uint64_t g_feedStartedAt = 0;
-// The take's line of host times, drawn when the timeline began: every time the take writes is
-// placed on it by the counter, so its frames' times keep the steps that its sound and a lab's
-// clock see, whatever the system time does meanwhile. Under g_feedLock.
+// The take's line of host times, drawn when the timeline began (its utc is the take's start):
+// every time the take writes is placed on it by the counter, so its frames' times keep the
+// steps that its sound and a lab's clock see, whatever the system time does meanwhile. Under
+// g_feedLock.
 HostTime g_takeClock;
-
-int64_t NowTicks()
-{
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t TicksPerSecond()
-{
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
 
 // One line for a debugger (and the benchmarks) on how a take went, in UTF-8.
 void ReportTake(const std::wstring& name, const FrameWriterResult& result, int64_t dropped)
@@ -198,7 +184,7 @@ void NoteSensorGap(const RenderedFrame& frame, bool isNew, int64_t first, int co
     }
     if (!g_sensorGapOpen) {
         SensorGap gap;
-        gap.start = std::max(frame.sensorMissingSince, g_feedStartedAt);
+        gap.start = std::max(frame.sensorMissingSince, g_takeClock.utc);
         gap.firstFrame = first + live;
         g_sensorGaps.push_back(gap);
         g_sensorGapOpen = true;
@@ -537,12 +523,11 @@ void FeedRecording(const RenderedFrame& frame)
     if (!g_feedQueue) {
         return;
     }
-    const int64_t now = NowTicks();
+    const int64_t now = HostTicks();
     if (!g_timelineStarted) {
-        FrameTimelineStart(g_timeline, now, TicksPerSecond());
+        FrameTimelineStart(g_timeline, now, HostTicksPerSecond());
         g_timelineStarted = true;
         g_takeClock = HostTimeNow();
-        g_feedStartedAt = g_takeClock.utc;
         // A colour frame that was on screen before the take began is not new to it.
         g_lastQueuedSequence = frame.fetchedThisPass ? frame.sequence - 1 : frame.sequence;
     }

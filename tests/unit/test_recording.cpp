@@ -170,16 +170,23 @@ bool FileExists(const std::wstring& path)
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A colour frame as the render thread hands it on, fetched in its pass (a black picture).
+RenderedFrame HandFedFrame()
+{
+    static BYTE pixels[kFrameBytes];
+    RenderedFrame frame = {};
+    frame.pixels = pixels;
+    frame.fetchedThisPass = true;
+    return frame;
+}
+
 // The render thread's part: `count` new colour frames at the sensor's 30 a second.
 void FeedNewFrames(int count)
 {
-    static BYTE pixels[kFrameBytes];
     static uint64_t sequence = 0;
     for (int i = 0; i < count; ++i) {
-        RenderedFrame frame = {};
-        frame.pixels = pixels;
+        RenderedFrame frame = HandFedFrame();
         frame.sequence = ++sequence;
-        frame.fetchedThisPass = true;
         frame.takenTicks = HostTicks();
         FeedRecording(frame);
         ::Sleep(34);
@@ -417,10 +424,7 @@ TEST_F(Recording, TheTakeFileListsTheTimeWithoutTheSensor)
     g_part = EncoderPart::Pauses;
     const std::wstring path = Path(L"gap.mp4");
     ASSERT_TRUE(Start(path, true));
-    static BYTE pixels[kFrameBytes];
-    RenderedFrame frame = {};
-    frame.pixels = pixels;
-    frame.fetchedThisPass = true;
+    RenderedFrame frame = HandFedFrame();
     const uint64_t base = PreciseUtcNow() - 3600ull * 10000000;
     const auto feed = [&](int count, bool missing) {
         for (int i = 0; i < count; ++i, ::Sleep(34)) {
@@ -466,10 +470,7 @@ TEST_F(Recording, HostTimesFollowTheCounterWhateverTheSystemTimeDoes)
 {
     const std::wstring path = Path(L"leaps.mp4");
     ASSERT_TRUE(Start(path, true));
-    static BYTE pixels[kFrameBytes];
-    RenderedFrame frame = {};
-    frame.pixels = pixels;
-    frame.fetchedThisPass = true;
+    RenderedFrame frame = HandFedFrame();
     for (int i = 0; i < 10; ++i, ::Sleep(34)) {
         ++frame.sequence;
         frame.takenTicks = HostTicks();
